@@ -1,0 +1,89 @@
+// The world: the whole state of one match in one fixed-size record, with its
+// slot tables and the single random generator every decision draws from.
+#pragma once
+
+#include <cstdint>
+
+namespace prendax {
+
+inline constexpr int MAX_ENEMIES = 48;     // saturates, no message: a full table skips the spawn
+inline constexpr int MAX_BULLETS = 128;    // saturates, no message: a full table skips the bullet
+inline constexpr int MAX_EXPLOSIONS = 24;  // saturates, no message: the least-life entry is replaced
+inline constexpr uint32_t ZERO_SEED_STATE = 0xB17E0A55u;  // the generator cannot start from 0
+inline constexpr int FIELD_WIDTH = 480;
+inline constexpr int FIELD_HEIGHT = 640;
+inline constexpr int MIN_LEVEL = 1;
+inline constexpr int MAX_LEVEL = 3;
+inline constexpr int WAVE_COUNT = 3;
+
+enum GameStatus : int32_t { GAME_PLAYING, GAME_VICTORY, GAME_DEFEAT };
+
+enum ExplosionKind : int32_t {
+    EXPLOSION_HIT,      // a hit that did not destroy an enemy
+    EXPLOSION_DESTROY,  // a destruction, or damage to the player
+    EXPLOSION_SHIELD,   // the shield raised, or absorbing a bullet
+};
+
+struct Enemy {
+    double x;
+    double y;
+    double speed;
+    double phase;
+    int32_t hp;
+    int32_t type;
+    int32_t alive;
+    int32_t fireCooldown;
+    int32_t hit;
+};
+
+struct Bullet {
+    double x;
+    double y;
+    double vy;
+    int32_t alive;
+    int32_t friendly;
+    int32_t damage;
+};
+
+struct Explosion {
+    double x;
+    double y;
+    int32_t life;
+    int32_t maxLife;
+    int32_t kind;
+};
+
+struct World {
+    double px;
+    double py;
+    int32_t health;
+    int32_t score;
+    int32_t level;
+    int32_t wave;
+    int32_t shield;
+    int32_t shieldCooldown;
+    int32_t shootCooldown;
+    int32_t ticks;
+    Enemy enemies[MAX_ENEMIES];
+    Bullet bullets[MAX_BULLETS];
+    Explosion explosions[MAX_EXPLOSIONS];
+    int32_t toSpawn;
+    int32_t spawnTimer;
+    int32_t enemiesAlive;
+    int32_t status;
+    uint32_t rng;
+    int32_t hitFlash;
+    int32_t width;
+    int32_t height;
+};
+
+void world_init(World* world, int32_t level, uint32_t seed);
+// xorshift32 with shifts 13, 17, 5; returns the new state.
+uint32_t rng_next(World* world);
+// The unsigned remainder of a draw by m.
+uint32_t rng_remainder(uint32_t draw, uint32_t m);
+// (draw mod 100000) / 100000.0, in [0, 0.99999].
+double rng_fraction(uint32_t draw);
+void explosion_add(World* world, double x, double y, int32_t kind);
+
+}  // namespace prendax

@@ -1,0 +1,28 @@
+// The bounded JSON text writer behind every document: a piece that does not fit
+// ends the document, and nothing is ever written past the buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace prendax {
+
+inline constexpr int JSON_SCRATCH_SIZE = 512;  // one formatted piece, cut at 511 bytes
+
+struct JsonOut {
+    char* buf;
+    uint64_t cap;
+    uint64_t len;
+    int32_t overflow;  // set by the first piece that did not fit; stays set
+};
+
+// A writer over the caller's buffer, its first byte cleared when cap is not 0.
+JsonOut json_open(char* buffer, std::size_t capacity);
+
+void json_append(JsonOut* out, const char* text);
+void json_appendf(JsonOut* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void json_string(JsonOut* out, const char* text);
+// "%.6g" for numbers within [-1e308, 1e308]; "0" for NaN and the rest.
+void json_number(JsonOut* out, double value);
+
+}  // namespace prendax

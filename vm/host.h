@@ -1,0 +1,18 @@
+// The host operations through which the VM reaches the game. Every member may be
+// absent (nullptr); the VM then skips the operation.
+#pragma once
+
+#include <cstdint>
+
+namespace prendax {
+
+struct VmHost {
+    void* context;  // handed as first argument to every operation
+    void (*move)(void* context, int32_t direction);  // 0 up, 1 down, 2 left, 3 right
+    void (*shoot)(void* context);
+    void (*shield)(void* context);
+    double (*builtin)(void* context, int32_t index, double argument, int32_t hasArgument);
+    int32_t (*gameStatus)(void* context);  // 0 playing, 1 won, 2 lost
+};
+
+}  // namespace prendax

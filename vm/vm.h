@@ -1,0 +1,94 @@
+// Virtual machine: a stack machine over doubles that runs a compiled program
+// under a per-tick instruction budget and reaches the game through its host.
+#pragma once
+
+#include <cstdint>
+
+#include "compiler/bytecode.h"
+#include "compiler/context.h"
+#include "compiler/diagnostics.h"
+#include "compiler/enum_table.h"
+#include "vm/host.h"
+
+namespace prendax {
+
+inline constexpr int MAX_STACK = 256;           // values on the stack
+inline constexpr int MAX_REPEAT = 32;           // nested REPEAT frames
+inline constexpr int MAX_REPEAT_PASSES = 10000; // saturates, no message: a REPEAT runs at most 10000 passes
+inline constexpr int MAX_WAIT_TICKS = 600;      // saturates, no message: a WAIT lasts at most 600 ticks
+inline constexpr int DEFAULT_BUDGET = 200;      // instructions per vm_run when the budget is 0 or less
+inline constexpr int HALT_RESTART_TICKS = 30;   // a halted program restarts on the 30th vm_run
+
+enum VmStatus : int32_t {
+    VM_LISTO,
+    VM_EJECUTANDO,
+    VM_ESPERANDO,
+    VM_HALT,
+    VM_VICTORIA,
+    VM_DERROTA,
+    VM_ERROR,
+};
+
+struct VmStatusRow {
+    VmStatus value;
+    const char* name;
+};
+
+inline constexpr VmStatusRow VM_STATUS_TABLE[] = {
+    {VM_LISTO, "listo"},       {VM_EJECUTANDO, "ejecutando"}, {VM_ESPERANDO, "esperando"},
+    {VM_HALT, "halt"},         {VM_VICTORIA, "victoria"},     {VM_DERROTA, "derrota"},
+    {VM_ERROR, "error"},
+};
+static_assert(table_is_dense(VM_STATUS_TABLE) && sizeof(VM_STATUS_TABLE) / sizeof(VM_STATUS_TABLE[0]) == 7);
+
+struct VmVar {
+    char name[NAME_MAX];
+    double value;
+    int32_t readonly;  // carried for the frame document; the VM never consults it
+};
+
+struct RepeatFrame {
+    int32_t start;      // first instruction of the loop body
+    int32_t remaining;  // passes still to run, the current one included
+};
+
+struct Vm {
+    Instruction code[MAX_CODE];
+    int32_t codeCount;
+    VmVar vars[MAX_VARS];
+    int32_t varCount;
+    double stack[MAX_STACK];
+    int32_t sp;
+    int32_t pc;
+    RepeatFrame repeatStack[MAX_REPEAT];
+    int32_t loopDepth;
+    int32_t wait;
+    int32_t haltTicks;
+    VmStatus status;
+    int32_t steps;
+    int32_t ticks;
+    int32_t budgetHits;
+    int32_t hasError;
+    Diagnostic error;
+    VmHost host;
+};
+
+// "?" for any value outside the table.
+const char* vm_status_name(int32_t status);
+
+void vm_load(Vm* vm, const CompileResult* result, const VmHost* host);
+void vm_reset(Vm* vm);
+VmStatus vm_step(Vm* vm);
+VmStatus vm_step_waiting(Vm* vm);
+void vm_run(Vm* vm, int32_t budget);
+// Records the first run-time error; later ones are ignored.
+void vm_error(Vm* vm, int32_t line, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// A number as the whole-number rule reads it: truncated toward zero; NaN and
+// values outside the signed 32-bit range give -2147483648.
+int32_t vm_whole_number(double value);
+
+// Stores a number into reserved variable 0..5 (when the machine has it).
+void vm_set_reserved(Vm* vm, int32_t index, double value);
+
+}  // namespace prendax
