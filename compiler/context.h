@@ -23,7 +23,7 @@ struct CompilerContext {
     StmtNode stmtPool[MAX_STMTS];
     int32_t stmtCount;
     StmtNode* root;
-    char varNames[MAX_VARS][NAME_MAX];
+    char varNames[MAX_VARS][NAME_SIZE];
     int32_t varCount;
     int32_t varReadonly[MAX_VARS];
 };
@@ -35,7 +35,7 @@ struct CompileResult {
     int32_t codeCount;
     Diagnostic errors[MAX_DIAGNOSTICS];
     int32_t errorCount;
-    char varNames[MAX_VARS][NAME_MAX];
+    char varNames[MAX_VARS][NAME_SIZE];
     int32_t varCount;
     int32_t varReadonly[MAX_VARS];
     char astText[AST_TEXT_CAPACITY];

@@ -14,7 +14,8 @@ inline constexpr int MAX_LEXEME = 47;            // bytes kept of a token's text
 inline constexpr int LEXEME_SIZE = MAX_LEXEME + 1;
 inline constexpr int NUMBER_TEXT_MAX = 63;       // bytes of a number's text that are converted
 inline constexpr int MAX_NAME_LENGTH = 23;       // longest variable or function name
-inline constexpr int NAME_MAX = 24;              // bytes of a name field, terminator included
+// (POSIX already takes the name NAME_MAX for a macro.)
+inline constexpr int NAME_SIZE = 24;             // bytes of a name field, terminator included
 inline constexpr double MAX_NUMBER = 1000000.0;  // largest number literal
 inline constexpr int MAX_STMTS = 2048;           // statement nodes, the root included
 inline constexpr int MAX_EXPRS = 2048;           // expression nodes

@@ -76,7 +76,7 @@ struct StmtNode {
     int32_t col;
     int32_t dir;      // MOVE only
     int32_t varSlot;  // SET's variable, -1 until resolved
-    char name[NAME_MAX];
+    char name[NAME_SIZE];
     ExprNode* expr;
     StmtNode* body;
     StmtNode* elseBody;
@@ -90,7 +90,7 @@ struct ExprNode {
     int32_t varSlot;    // -1 until resolved
     int32_t funcIndex;  // -1 until resolved
     int32_t argCount;
-    char name[NAME_MAX];
+    char name[NAME_SIZE];
     int32_t line;
     int32_t col;
     ExprNode* left;
@@ -115,7 +115,7 @@ ExprNode* alloc_expr(Parser* p, ExprKind kind, int32_t line, int32_t col);
 const char* operator_text(int32_t op);
 
 // Copies at most 23 bytes of an identifier into a name field.
-void copy_name(char (&dst)[NAME_MAX], const char* src);
+void copy_name(char (&dst)[NAME_SIZE], const char* src);
 
 // The parser's reporter: only the first syntax error of a parse is kept.
 void report_syntax_error(Parser* p, const Token* at, const char* format, ...) __attribute__((format(printf, 3, 4)));

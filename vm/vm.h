@@ -42,7 +42,7 @@ inline constexpr VmStatusRow VM_STATUS_TABLE[] = {
 static_assert(table_is_dense(VM_STATUS_TABLE) && sizeof(VM_STATUS_TABLE) / sizeof(VM_STATUS_TABLE[0]) == 7);
 
 struct VmVar {
-    char name[NAME_MAX];
+    char name[NAME_SIZE];
     double value;
     int32_t readonly;  // carried for the frame document; the VM never consults it
 };

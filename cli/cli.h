@@ -1,0 +1,41 @@
+// The command-line driver's settings, limits and console operations. Only the
+// driver prints: the engine fills records and returns 0 or 1.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace prendax {
+
+inline constexpr int COMPILE_JSON_CAPACITY = 524288;  // saturates, no message: the document is cut
+inline constexpr int FRAME_JSON_CAPACITY = 65536;     // saturates, no message: the document is cut
+inline constexpr const char* VERSION_TEXT = "1.0.0";
+inline constexpr const char* DEMO_DISPLAY_NAME = "demo incluida";
+inline constexpr int DEFAULT_TICKS = 900;
+inline constexpr uint32_t DEFAULT_SEED = 12345;
+inline constexpr int DEFAULT_LEVEL = 1;
+
+// The process exit statuses.
+enum ExitStatus : int {
+    EXIT_OK = 0,              // compiled and printed as JSON, or compiled and simulated
+    EXIT_COMPILE_FAILED = 1,  // the program did not compile
+    EXIT_BAD_INVOCATION = 2,  // unknown option, or the source file could not be read
+};
+
+struct RunOptions {
+    int32_t ticks = DEFAULT_TICKS;
+    uint32_t seed = DEFAULT_SEED;
+    int32_t level = DEFAULT_LEVEL;
+    bool quiet = false;
+    bool json = false;
+    bool frame = false;
+    bool demo = false;
+    const char* path = nullptr;
+};
+
+void print_out(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void print_to(std::FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Prints the closing prompt and waits for one character of standard input.
+void pause_for_enter();
+
+}  // namespace prendax

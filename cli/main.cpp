@@ -1,0 +1,182 @@
+// prendax_cli: scans the options, reads the robot program (or takes the built-in
+// demo), compiles it, and then lists the errors, prints the compile result as
+// JSON, or plays one match and reports it.
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/cli.h"
+#include "cli/simulation.h"
+#include "compiler/pipeline.h"
+#include "json/compile_json.h"
+#include "json/frame_json.h"
+
+namespace prendax {
+
+namespace {
+
+constexpr const char* USAGE_TEXT =
+    "Uso: prendax_cli [--ticks N] [--seed N] [--level N] [--quiet] [--json] [--frame] archivo.zkv\n";
+constexpr const char* MSG_UNKNOWN_OPTION = "Opción desconocida: %s\n";
+constexpr const char* MSG_UNREADABLE = "No se pudo leer %s\n";
+constexpr const char* MSG_DEMO_NOTICE = "No se indicó archivo: ejecutando la demo incluida.\n\n";
+constexpr const char* DIAGNOSTIC_LINE = "[%s] línea %d, col %d: %s\n";
+
+constexpr const char* demo_source =
+    "// Demo incluida en prendax.exe\n"
+    "START\n"
+    "REPEAT 4 { SHOOT WAIT 8 MOVE RIGHT }\n"
+    "REPEAT 4 { SHOOT WAIT 8 MOVE LEFT }\n"
+    "WHILE health > 0 {\n"
+    "  IF enemy_ahead() { SHOOT }\n"
+    "  WAIT 3\n"
+    "}\n"
+    "END\n";
+
+// The big records exist once, for the life of the process.
+CompilerContext compiler_context;
+CompileResult compile_result;
+Vm machine;
+World world;
+char json_buffer[COMPILE_JSON_CAPACITY];
+
+// Reads a decimal integer as atoi does, saturating beyond the signed 32-bit range.
+int32_t read_int(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) text++;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+') text++;
+    int64_t value = 0;
+    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+    for (; *text >= '0' && *text <= '9'; text++) {
+        value = value * 10 + (*text - '0');
+        if (value > limit) {
+            value = limit;
+            break;
+        }
+    }
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+// Reads a seed as strtoul with base 10 does, kept to 32 bits (-1 gives 4294967295).
+uint32_t read_seed(const char* text) { return static_cast<uint32_t>(std::strtoul(text, nullptr, 10)); }
+
+enum ScanOutcome { SCAN_GO_ON, SCAN_EXIT_OK, SCAN_EXIT_BAD };
+
+ScanOutcome scan_options(int argc, char** argv, RunOptions& options) {
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        bool has_value = i + 1 < argc;
+        if (has_value && std::strcmp(arg, "--ticks") == 0) {
+            options.ticks = read_int(argv[++i]);
+        } else if (has_value && std::strcmp(arg, "--seed") == 0) {
+            options.seed = read_seed(argv[++i]);
+        } else if (has_value && std::strcmp(arg, "--level") == 0) {
+            options.level = read_int(argv[++i]);
+        } else if (std::strcmp(arg, "--quiet") == 0) {
+            options.quiet = true;
+        } else if (std::strcmp(arg, "--json") == 0) {
+            options.json = true;
+        } else if (std::strcmp(arg, "--frame") == 0) {
+            options.frame = true;
+        } else if (std::strcmp(arg, "--demo") == 0) {
+            options.demo = true;
+        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            print_out("%s", USAGE_TEXT);
+            return SCAN_EXIT_OK;
+        } else if (arg[0] == '-') {
+            print_to(stderr, MSG_UNKNOWN_OPTION, arg);
+            return SCAN_EXIT_BAD;
+        } else {
+            options.path = arg;
+        }
+    }
+    return SCAN_GO_ON;
+}
+
+// The file's first 16384 bytes, NUL-terminated (a NUL inside ends the text), or
+// nullptr when it cannot be opened, sized or read. The caller frees the buffer.
+char* read_source_file(const char* path) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return nullptr;
+    char* buffer = nullptr;
+    long size = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+    if (size >= 0 && std::fseek(f, 0, SEEK_SET) == 0) {
+        std::size_t n = size < MAX_SOURCE_BYTES ? static_cast<std::size_t>(size) : MAX_SOURCE_BYTES;
+        buffer = static_cast<char*>(std::malloc(n + 1));
+        if (buffer != nullptr) {
+            std::size_t got = std::fread(buffer, 1, n, f);
+            buffer[got] = '\0';
+            // A directory opens and sizes on some systems but cannot be read.
+            if (std::ferror(f)) {
+                std::free(buffer);
+                buffer = nullptr;
+            }
+        }
+    }
+    std::fclose(f);
+    return buffer;
+}
+
+void print_compile_json() {
+    compile_result_to_json(&compile_result, &compiler_context, json_buffer, sizeof json_buffer);
+    print_out("%s\n", json_buffer);
+}
+
+int finish(bool demo_run, int status) {
+    if (demo_run) pause_for_enter();
+    return status;
+}
+
+int run(int argc, char** argv) {
+    RunOptions options;
+    switch (scan_options(argc, argv, options)) {
+        case SCAN_EXIT_OK: return EXIT_OK;
+        case SCAN_EXIT_BAD: return EXIT_BAD_INVOCATION;
+        case SCAN_GO_ON: break;
+    }
+
+    bool demo_run = options.path == nullptr || options.demo;
+    const char* display_name = DEMO_DISPLAY_NAME;
+    int compiled;
+    if (demo_run) {
+        if (!options.quiet) print_out("%s", MSG_DEMO_NOTICE);
+        compiled = compile_source(demo_source, &compile_result, &compiler_context);
+    } else {
+        char* source = read_source_file(options.path);
+        if (source == nullptr) {
+            print_to(stderr, MSG_UNREADABLE, options.path);
+            return EXIT_BAD_INVOCATION;
+        }
+        display_name = options.path;
+        compiled = compile_source(source, &compile_result, &compiler_context);
+        std::free(source);
+    }
+
+    if (!compiled) {
+        for (int32_t i = 0; i < compile_result.errorCount; i++) {
+            const Diagnostic& d = compile_result.errors[i];
+            print_to(stderr, DIAGNOSTIC_LINE, phase_name(d.phase), d.line, d.col, d.message);
+        }
+        if (options.json) print_compile_json();
+        return finish(demo_run, EXIT_COMPILE_FAILED);
+    }
+    if (options.json) {
+        print_compile_json();
+        return finish(demo_run, EXIT_OK);
+    }
+    run_simulation(options, display_name, compile_result, machine, world);
+    if (options.frame) {
+        frame_to_json(&machine, &world, json_buffer, FRAME_JSON_CAPACITY);
+        print_out("%s\n", json_buffer);
+    }
+    return finish(demo_run, EXIT_OK);
+}
+
+}  // namespace
+
+}  // namespace prendax
+
+int main(int argc, char** argv) { return prendax::run(argc, argv); }

@@ -1,0 +1,18 @@
+// One match: world and VM set-up, the tick loop and the console report.
+#pragma once
+
+#include "cli/cli.h"
+#include "compiler/context.h"
+#include "game/world.h"
+#include "vm/vm.h"
+
+namespace prendax {
+
+inline constexpr int TICK_BUDGET = 200;       // instructions the program may run per tick
+inline constexpr int PROGRESS_INTERVAL = 60;  // ticks between progress lines
+
+// Plays the compiled program for at most options.ticks ticks; prints unless quiet.
+void run_simulation(const RunOptions& options, const char* displayName, const CompileResult& result, Vm& vm,
+                    World& world);
+
+}  // namespace prendax
