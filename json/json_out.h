@@ -22,6 +22,9 @@ JsonOut json_open(char* buffer, std::size_t capacity);
 void json_append(JsonOut* out, const char* text);
 void json_appendf(JsonOut* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void json_string(JsonOut* out, const char* text);
+// json_string of a fixed-size text field: stops at the first NUL or after
+// maxBytes bytes, so an unterminated field is never read past its end.
+void json_string_bounded(JsonOut* out, const char* text, std::size_t maxBytes);
 // "%.6g" for numbers within [-1e308, 1e308]; "0" for NaN and the rest.
 void json_number(JsonOut* out, double value);
 

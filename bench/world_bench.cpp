@@ -1,0 +1,108 @@
+// Cost of the game tick: one tick with every slot table full, the copy that
+// restores the full tables before each such tick, and whole 900-tick matches.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+
+#include "game/ship.h"
+#include "game/tick.h"
+#include "game/world.h"
+
+namespace prendax {
+namespace {
+
+// Every slot in use: 48 enemies high on the field with their guns cooling, 128
+// player bullets below them (each one tested against every enemy, none hitting),
+// 24 explosions fading. Nothing spawns and no wave ends during the tick.
+void fill_tables(World* w) {
+    world_init(w, 3, 12345);
+    w->spawnTimer = 1000;
+    for (int i = 0; i < MAX_ENEMIES; i++) {
+        Enemy& e = w->enemies[i];
+        e.x = 30.0 + (i % 12) * 36.0;
+        e.y = 60.0 + (i / 12) * 40.0;
+        e.speed = 0.5;
+        e.phase = i * 0.1;
+        e.hp = 3;
+        e.type = 2;
+        e.alive = 1;
+        e.fireCooldown = 500;
+    }
+    w->enemiesAlive = MAX_ENEMIES;
+    for (int i = 0; i < MAX_BULLETS; i++) {
+        Bullet& b = w->bullets[i];
+        b.x = 24.0 + i * 3.0;
+        b.y = 420.0 + (i % 16) * 5.0;
+        b.vy = -7.0;
+        b.alive = 1;
+        b.friendly = 1;
+        b.damage = 1;
+    }
+    for (int i = 0; i < MAX_EXPLOSIONS; i++) explosion_add(w, 10.0 * i, 300.0, i % 3);
+}
+
+World g_snapshot;
+World g_world;
+
+void BM_CopySnapshot(benchmark::State& state) {
+    fill_tables(&g_snapshot);
+    for (auto _ : state) {
+        std::memcpy(&g_world, &g_snapshot, sizeof g_world);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_CopySnapshot);
+
+// Includes one BM_CopySnapshot per iteration; subtract it for the tick alone.
+void BM_TickFullTables(benchmark::State& state) {
+    fill_tables(&g_snapshot);
+    for (auto _ : state) {
+        std::memcpy(&g_world, &g_snapshot, sizeof g_world);
+        world_tick(&g_world);
+        benchmark::ClobberMemory();
+    }
+    // Check once that the tick really ran on full tables.
+    if (g_world.enemiesAlive != MAX_ENEMIES || g_world.bullets[MAX_BULLETS - 1].alive == 0 ||
+        g_world.explosions[MAX_EXPLOSIONS - 1].life <= 0) {
+        state.SkipWithError("the tables did not stay full");
+    }
+}
+BENCHMARK(BM_TickFullTables);
+
+// A whole match of world ticks alone: enemies spawn, fire and escape.
+void BM_Match900Ticks(benchmark::State& state) {
+    uint32_t seed = 1;
+    for (auto _ : state) {
+        world_init(&g_world, 3, seed++);
+        for (int t = 0; t < 900; t++) world_tick(&g_world);
+        benchmark::DoNotOptimize(g_world.score);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * 900);
+}
+BENCHMARK(BM_Match900Ticks);
+
+// The same with a ship that steers, fires and shields after every tick, as a
+// robot program would through the host.
+void BM_Match900TicksWithShip(benchmark::State& state) {
+    uint32_t seed = 1;
+    for (auto _ : state) {
+        world_init(&g_world, 3, seed++);
+        for (int t = 0; t < 900; t++) {
+            world_tick(&g_world);
+            if (world_builtin(&g_world, 1, 0.0, 0) != 0.0) ship_move(&g_world, 2);
+            if (world_builtin(&g_world, 2, 0.0, 0) != 0.0) ship_move(&g_world, 3);
+            if (world_builtin(&g_world, 0, 0.0, 0) != 0.0) ship_shoot(&g_world);
+            ship_shield(&g_world);
+        }
+        benchmark::DoNotOptimize(g_world.score);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * 900);
+}
+BENCHMARK(BM_Match900TicksWithShip);
+
+}  // namespace
+}  // namespace prendax
+
+BENCHMARK_MAIN();

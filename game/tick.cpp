@@ -1,0 +1,301 @@
+// The game tick: timers run down, the wave's enemies appear one by one, descend,
+// drift and fire, bullets fly, hits are resolved, explosions fade, and the
+// match is judged. The steps run in a fixed order and draw from the world's one
+// generator in a fixed order, so a seed replays a match exactly.
+#include "game/tick.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace prendax {
+
+namespace {
+
+// Spawning.
+constexpr int32_t SPAWN_INTERVAL_BASE = 34;      // ticks between spawns are 34 - 3 x level ...
+constexpr int32_t SPAWN_INTERVAL_PER_LEVEL = 3;  // ... (31, 28, 25 for levels 1 to 3) ...
+constexpr int32_t MIN_SPAWN_INTERVAL = 10;       // ... and never fewer than 10
+constexpr uint32_t TYPE_ROLL_RANGE = 100;        // the type is chosen by a draw mod 100
+constexpr uint32_t TYPE2_ROLL_BELOW = 20;        // from wave 2 at level 2 on, a roll below 20 gives type 2
+constexpr uint32_t TYPE1_ROLL_BELOW = 45;        // otherwise a roll below 45 gives type 1
+constexpr double SPAWN_X_BASE = 40.0;            // enemies appear from x 40 ...
+constexpr double SPAWN_X_SPAN = 400.0;           // ... to just under 440
+constexpr double SPAWN_Y_BASE = -24.0;           // and above the top edge, from y -24 ...
+constexpr double SPAWN_Y_SPAN = 40.0;            // ... up to 40 further up
+constexpr double SPEED_BASE = 0.34;              // downward speed at level 0, wave 0, type 0
+constexpr double SPEED_PER_LEVEL = 0.05;         // each level makes enemies faster
+constexpr double SPEED_PER_WAVE = 0.035;         // so does each wave
+constexpr double SPEED_PER_TYPE = 0.08;          // and each step of the enemy's type
+constexpr double PHASE_SPAN = 6.283;             // the drift phase lies in [0, 6.283)
+constexpr uint32_t FIRST_FIRE_SPREAD = 150;      // the first shot comes after 90 + (draw mod 150) ticks
+constexpr int32_t FIRST_FIRE_DELAY = 90;
+
+// Enemy motion and fire.
+constexpr double DRIFT_RATE = 0.03;          // radians of drift per game tick
+constexpr double DRIFT_AMPLITUDE = 0.8;      // sideways units per tick at the crest of the drift
+constexpr double ENEMY_MIN_X = 18.0;         // enemies stay within x 18 ...
+constexpr double ENEMY_MAX_X = 462.0;        // ... to 462
+constexpr double FIRE_BAND_TOP = 20.0;       // an enemy fires only while 20 < y ...
+constexpr double FIRE_BAND_BOTTOM = 380.0;   // ... < 380
+constexpr uint32_t FIRE_SPREAD = 180;        // later shots come 160 + (draw mod 180) ticks apart
+constexpr int32_t FIRE_DELAY = 160;
+constexpr double ENEMY_BULLET_OFFSET = 16.0;          // an enemy bullet starts 16 below the enemy
+constexpr double ENEMY_BULLET_SPEED = 2.1;            // and falls 2.1 + 0.15 x level per tick
+constexpr double ENEMY_BULLET_SPEED_PER_LEVEL = 0.15;
+constexpr int32_t ENEMY_BULLET_DAMAGE = 9;            // an enemy bullet deals 9 + 3 x type
+constexpr int32_t ENEMY_BULLET_DAMAGE_PER_TYPE = 3;
+constexpr double ESCAPE_LINE = 612.0;   // an enemy below y 612 has escaped ...
+constexpr int32_t ESCAPE_DAMAGE = 15;   // ... and costs the player 15
+
+// Bullets and hits.
+constexpr double BULLET_TOP = -24.0;     // bullets stay in flight while -24 <= y ...
+constexpr double BULLET_BOTTOM = 664.0;  // ... <= 664
+constexpr double HIT_BOX_X = 16.0;       // a bullet hits within 16 sideways ...
+constexpr double HIT_BOX_Y = 18.0;       // ... and 18 vertically (strictly)
+constexpr double RAM_BOX_X = 24.0;       // an enemy rams the ship within 24 sideways ...
+constexpr double RAM_BOX_Y = 26.0;       // ... and 26 vertically (strictly)
+constexpr int32_t RAM_DAMAGE = 20;       // a ram costs the player 20
+constexpr int32_t ENEMY_HIT_FLASH = 6;   // ticks an enemy flashes after a hit
+constexpr int32_t PLAYER_HIT_FLASH = 8;  // ticks the player flashes after damage
+constexpr int32_t POINTS_PER_RANK = 10;  // a destroyed enemy is worth 10 x (type + 1)
+
+bool boxes_touch(double ax, double ay, double bx, double by, double halfWidth, double halfHeight) {
+    return std::fabs(ax - bx) < halfWidth && std::fabs(ay - by) < halfHeight;
+}
+
+void count_down(int32_t& counter) {
+    if (counter > 0) counter--;
+}
+
+// The shield, while up, takes every blow whole.
+void damage_player(World* world, int32_t damage) {
+    if (world->shield > 0) return;
+    world->health -= damage;
+    world->hitFlash = PLAYER_HIT_FLASH;
+    if (world->health < 0) world->health = 0;
+}
+
+void remove_enemy(World* world, Enemy& enemy) {
+    enemy.alive = 0;
+    if (world->enemiesAlive > 0) world->enemiesAlive--;
+    explosion_add(world, enemy.x, enemy.y, EXPLOSION_DESTROY);
+}
+
+// The first free bullet slot, or -1 with all of them in flight.
+int free_bullet_slot(const World* world) {
+    for (int i = 0; i < MAX_BULLETS; i++) {
+        if (!world->bullets[i].alive) return i;
+    }
+    return -1;
+}
+
+int free_enemy_slot(const World* world) {
+    for (int i = 0; i < MAX_ENEMIES; i++) {
+        if (!world->enemies[i].alive) return i;
+    }
+    return -1;
+}
+
+// Type 0 only in the first wave of level 1; type 2 only from wave 2 at level 2 on.
+int32_t enemy_type(const World* world, uint32_t roll) {
+    if (world->level <= 1 && world->wave <= 1) return 0;
+    if (world->level >= 2 && world->wave >= 2 && roll < TYPE2_ROLL_BELOW) return 2;
+    if (roll < TYPE1_ROLL_BELOW) return 1;
+    return 0;
+}
+
+// Fills a cleared slot; the five draws come in this order: type, x, y, phase, first fire delay.
+void place_enemy(World* world, Enemy& enemy) {
+    int32_t type = enemy_type(world, rng_remainder(rng_next(world), TYPE_ROLL_RANGE));
+    double extra = SPEED_PER_TYPE * static_cast<double>(type);
+    enemy.type = type;
+    enemy.hp = type + 1;
+    enemy.x = rng_fraction(rng_next(world)) * SPAWN_X_SPAN + SPAWN_X_BASE;
+    enemy.y = SPAWN_Y_BASE - rng_fraction(rng_next(world)) * SPAWN_Y_SPAN;
+    enemy.speed = ((static_cast<double>(world->level) * SPEED_PER_LEVEL + SPEED_BASE) +
+                   static_cast<double>(world->wave) * SPEED_PER_WAVE) +
+                  extra;
+    enemy.phase = rng_fraction(rng_next(world)) * PHASE_SPAN;
+    enemy.fireCooldown = static_cast<int32_t>(rng_remainder(rng_next(world), FIRST_FIRE_SPREAD)) + FIRST_FIRE_DELAY;
+    enemy.alive = 1;
+    enemy.hit = 0;
+    world->enemiesAlive++;
+}
+
+// Places one enemy bullet, or none with the table full; the next shot is scheduled either way.
+void enemy_fire(World* world, Enemy& enemy) {
+    int slot = free_bullet_slot(world);
+    if (slot >= 0) {
+        Bullet& b = world->bullets[slot];
+        b.x = enemy.x;
+        b.y = enemy.y + ENEMY_BULLET_OFFSET;
+        b.vy = static_cast<double>(world->level) * ENEMY_BULLET_SPEED_PER_LEVEL + ENEMY_BULLET_SPEED;
+        b.damage = ENEMY_BULLET_DAMAGE + ENEMY_BULLET_DAMAGE_PER_TYPE * enemy.type;
+        b.alive = 1;
+        b.friendly = 0;
+    }
+    enemy.fireCooldown = static_cast<int32_t>(rng_remainder(rng_next(world), FIRE_SPREAD)) + FIRE_DELAY;
+}
+
+// Descends, drifts, may fire, and may escape at the bottom.
+void advance_enemy(World* world, Enemy& enemy) {
+    count_down(enemy.hit);
+    enemy.y = enemy.y + enemy.speed;
+    enemy.x = enemy.x + std::sin(static_cast<double>(world->ticks) * DRIFT_RATE + enemy.phase) * DRIFT_AMPLITUDE;
+    if (enemy.x < ENEMY_MIN_X) enemy.x = ENEMY_MIN_X;
+    if (enemy.x > ENEMY_MAX_X) enemy.x = ENEMY_MAX_X;
+    bool ready = true;
+    if (enemy.fireCooldown > 0) {
+        enemy.fireCooldown--;
+        ready = enemy.fireCooldown <= 0;
+    }
+    // A cooldown that ran out outside the fire band stays at 0 until the enemy is inside it.
+    if (ready) {
+        if (enemy.y <= FIRE_BAND_TOP) return;
+        if (enemy.y < FIRE_BAND_BOTTOM) {
+            enemy_fire(world, enemy);
+            return;
+        }
+    }
+    if (enemy.y > ESCAPE_LINE) {
+        damage_player(world, ESCAPE_DAMAGE);
+        remove_enemy(world, enemy);
+    }
+}
+
+// ended match
+bool match_over(const World* world) { return world->status != GAME_PLAYING; }
+
+// clock
+void advance_clock(World* world) {
+    // Every match ends long before this; the counter saturates rather than wrap.
+    if (world->ticks < INT32_MAX) world->ticks++;
+}
+
+// timers
+void run_timers(World* world) {
+    count_down(world->shootCooldown);
+    count_down(world->shieldCooldown);
+    count_down(world->shield);
+    count_down(world->hitFlash);
+}
+
+// spawning
+void spawn_enemies(World* world) {
+    if (world->toSpawn <= 0) return;
+    world->spawnTimer--;
+    if (world->spawnTimer > 0) return;
+    // A full enemy table skips this enemy without a draw; it still counts as spawned.
+    int slot = free_enemy_slot(world);
+    if (slot >= 0) {
+        Enemy& enemy = world->enemies[slot];
+        std::memset(&enemy, 0, sizeof enemy);
+        place_enemy(world, enemy);
+    }
+    world->toSpawn--;
+    int32_t interval = SPAWN_INTERVAL_BASE - SPAWN_INTERVAL_PER_LEVEL * world->level;
+    world->spawnTimer = interval < MIN_SPAWN_INTERVAL ? MIN_SPAWN_INTERVAL : interval;
+}
+
+// enemies descend, drift, fire and escape
+void move_enemies(World* world) {
+    for (Enemy& enemy : world->enemies) {
+        if (enemy.alive) advance_enemy(world, enemy);
+    }
+}
+
+// bullet flight
+void fly_bullets(World* world) {
+    for (Bullet& b : world->bullets) {
+        if (!b.alive) continue;
+        // Bullets never move sideways.
+        b.y = b.y + b.vy;
+        if (b.y < BULLET_TOP || b.y > BULLET_BOTTOM) b.alive = 0;
+    }
+}
+
+// player bullets against enemies
+void player_bullets_hit(World* world) {
+    for (Bullet& b : world->bullets) {
+        if (!b.alive || !b.friendly) continue;
+        // A bullet hits at most one enemy: the lowest slot it overlaps.
+        for (Enemy& enemy : world->enemies) {
+            if (!enemy.alive || !boxes_touch(b.x, b.y, enemy.x, enemy.y, HIT_BOX_X, HIT_BOX_Y)) continue;
+            b.alive = 0;
+            enemy.hp -= b.damage;
+            enemy.hit = ENEMY_HIT_FLASH;
+            if (enemy.hp <= 0) {
+                world->score += POINTS_PER_RANK * (enemy.type + 1);
+                remove_enemy(world, enemy);
+            } else {
+                explosion_add(world, b.x, b.y, EXPLOSION_HIT);
+            }
+            break;
+        }
+    }
+}
+
+// enemy bullets against the player
+void enemy_bullets_hit(World* world) {
+    for (Bullet& b : world->bullets) {
+        if (!b.alive || b.friendly) continue;
+        if (!boxes_touch(b.x, b.y, world->px, world->py, HIT_BOX_X, HIT_BOX_Y)) continue;
+        b.alive = 0;
+        if (world->shield > 0) {
+            explosion_add(world, b.x, b.y, EXPLOSION_SHIELD);
+        } else {
+            damage_player(world, b.damage);
+            explosion_add(world, b.x, b.y, EXPLOSION_DESTROY);
+        }
+    }
+}
+
+// collisions with the ship
+void enemies_ram_ship(World* world) {
+    for (Enemy& enemy : world->enemies) {
+        if (!enemy.alive || !boxes_touch(enemy.x, enemy.y, world->px, world->py, RAM_BOX_X, RAM_BOX_Y)) continue;
+        // A ram earns no points, and destroys the enemy under the shield too.
+        damage_player(world, RAM_DAMAGE);
+        remove_enemy(world, enemy);
+    }
+}
+
+// explosions fade
+void fade_explosions(World* world) {
+    for (Explosion& e : world->explosions) count_down(e.life);
+}
+
+// judgement: defeat first, then the next wave or victory
+void judge(World* world) {
+    if (world->health <= 0) {
+        world->status = GAME_DEFEAT;
+        return;
+    }
+    if (world->toSpawn != 0 || world->enemiesAlive != 0) return;
+    if (world->wave >= WAVE_COUNT) {
+        world->status = GAME_VICTORY;
+        return;
+    }
+    world->wave++;
+    world->toSpawn = world->wave + world->level + WAVE_EXTRA_ENEMIES;
+    world->spawnTimer = WAVE_SPAWN_DELAY;
+}
+
+}  // namespace
+
+void world_tick(World* world) {
+    if (world == nullptr || match_over(world)) return;
+    advance_clock(world);
+    run_timers(world);
+    spawn_enemies(world);
+    move_enemies(world);
+    fly_bullets(world);
+    player_bullets_hit(world);
+    enemy_bullets_hit(world);
+    enemies_ram_ship(world);
+    fade_explosions(world);
+    judge(world);
+}
+
+}  // namespace prendax

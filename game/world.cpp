@@ -1,0 +1,66 @@
+// The world: the start of a match by level and seed, the one random generator
+// every decision draws from, and the explosion slots.
+#include "game/world.h"
+
+#include <cstring>
+
+namespace prendax {
+
+void world_init(World* world, int32_t level, uint32_t seed) {
+    if (world == nullptr) return;
+    // Every byte zero, padding included, so two matches of one seed compare equal byte for byte.
+    std::memset(world, 0, sizeof *world);
+    world->px = PLAYER_START_X;
+    world->py = PLAYER_START_Y;
+    world->health = PLAYER_START_HEALTH;
+    world->width = FIELD_WIDTH;
+    world->height = FIELD_HEIGHT;
+    world->wave = FIRST_WAVE;
+    world->spawnTimer = WAVE_SPAWN_DELAY;
+    world->level = level < MIN_LEVEL ? MIN_LEVEL : (level > MAX_LEVEL ? MAX_LEVEL : level);
+    world->rng = seed == 0 ? ZERO_SEED_STATE : seed;
+    world->toSpawn = FIRST_WAVE + world->level + WAVE_EXTRA_ENEMIES;
+}
+
+uint32_t rng_next(World* world) {
+    if (world == nullptr) return 0;
+    uint32_t s = world->rng;
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    world->rng = s;
+    return s;
+}
+
+uint32_t rng_remainder(uint32_t draw, uint32_t m) {
+    // No caller divides by zero; should one, the answer is 0 rather than a trap.
+    if (m == 0) return 0;
+    return draw % m;
+}
+
+double rng_fraction(uint32_t draw) {
+    return static_cast<double>(draw % FRACTION_SCALE) / static_cast<double>(FRACTION_SCALE);
+}
+
+// The slot a new explosion takes: the first free one, or, with all in use, the
+// one with the least life left (the lowest index among equals).
+static int explosion_slot(const World* world) {
+    int best = 0;
+    for (int i = 0; i < MAX_EXPLOSIONS; i++) {
+        if (world->explosions[i].life <= 0) return i;
+        if (world->explosions[i].life < world->explosions[best].life) best = i;
+    }
+    return best;
+}
+
+void explosion_add(World* world, double x, double y, int32_t kind) {
+    if (world == nullptr) return;
+    Explosion& e = world->explosions[explosion_slot(world)];
+    e.x = x;
+    e.y = y;
+    e.kind = kind;
+    e.life = kind == EXPLOSION_SHIELD ? SHIELD_EXPLOSION_LIFE : EXPLOSION_LIFE;
+    e.maxLife = e.life;
+}
+
+}  // namespace prendax

@@ -1,0 +1,273 @@
+// The bounded JSON writer: the strict fit rule, the sticky overflow, string
+// escapes and the guarded number form.
+#include "json/json_out.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace prendax {
+namespace {
+
+constexpr char SENTINEL = '#';
+
+// A buffer with sentinel bytes behind the capacity, to catch writes past it.
+struct GuardedBuffer {
+    std::vector<char> bytes;
+    std::size_t cap;
+    explicit GuardedBuffer(std::size_t capacity) : bytes(capacity + 16, SENTINEL), cap(capacity) {}
+    char* data() { return bytes.data(); }
+    bool tail_untouched() const {
+        for (std::size_t i = cap; i < bytes.size(); i++) {
+            if (bytes[i] != SENTINEL) return false;
+        }
+        return true;
+    }
+};
+
+std::string string_literal(const char* text) {
+    char buf[256];
+    JsonOut out = json_open(buf, sizeof buf);
+    json_string(&out, text);
+    EXPECT_EQ(out.overflow, 0);
+    return std::string(buf, out.len);
+}
+
+std::string number_text(double value) {
+    char buf[64];
+    JsonOut out = json_open(buf, sizeof buf);
+    json_number(&out, value);
+    EXPECT_EQ(out.overflow, 0);
+    return std::string(buf, out.len);
+}
+
+TEST(JsonOut, OpenClearsTheFirstByteOnlyWhenThereIsRoom) {
+    char buf[4] = {'x', 'y', 'z', 'w'};
+    JsonOut out = json_open(buf, sizeof buf);
+    EXPECT_EQ(buf[0], '\0');
+    EXPECT_EQ(buf[1], 'y');
+    EXPECT_EQ(out.len, 0u);
+    EXPECT_EQ(out.cap, 4u);
+    EXPECT_EQ(out.overflow, 0);
+
+    char untouched[2] = {'x', 'y'};
+    JsonOut empty = json_open(untouched, 0);
+    EXPECT_EQ(untouched[0], 'x');
+    EXPECT_EQ(empty.overflow, 0);
+}
+
+TEST(JsonOut, FitRuleIsStrictAndOverflowIsSticky) {
+    struct Case {
+        const char* name;
+        std::size_t cap;
+        std::vector<const char*> pieces;
+        const char* text;
+        int overflow;
+    };
+    const Case cases[] = {
+        {"eight then one in ten", 10, {"12345678", "9"}, "12345678", 1},
+        {"later empty piece is ignored", 10, {"12345678", "9", ""}, "12345678", 1},
+        {"later piece that would fit is ignored", 10, {"1234567", "89", "x"}, "1234567", 1},
+        {"c-2 characters fit", 10, {"12345678"}, "12345678", 0},
+        {"c-1 characters do not", 10, {"123456789"}, "", 1},
+        {"small pieces up to c-2", 10, {"1234", "5678"}, "12345678", 0},
+        {"empty piece fits in two", 2, {""}, "", 0},
+        {"one character needs three", 2, {"a"}, "", 1},
+        {"capacity one takes nothing", 1, {""}, "", 1},
+        {"absent piece counts as empty", 4, {nullptr, "ab"}, "ab", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GuardedBuffer g(c.cap);
+        JsonOut out = json_open(g.data(), g.cap);
+        for (const char* piece : c.pieces) json_append(&out, piece);
+        EXPECT_STREQ(g.data(), c.text);
+        EXPECT_EQ(out.len, std::strlen(c.text));
+        EXPECT_EQ(out.overflow, c.overflow);
+        EXPECT_TRUE(g.tail_untouched());
+    }
+}
+
+TEST(JsonOut, CapacityZeroAndAbsentBufferWriteNothing) {
+    GuardedBuffer g(0);
+    JsonOut out = json_open(g.data(), 0);
+    json_append(&out, "a");
+    EXPECT_EQ(out.overflow, 1);
+    EXPECT_EQ(out.len, 0u);
+    json_appendf(&out, "%d", 5);
+    json_string(&out, "x");
+    json_number(&out, 1.0);
+    EXPECT_EQ(out.len, 0u);
+    EXPECT_TRUE(g.tail_untouched());  // not even a terminator was written
+
+    JsonOut none = json_open(nullptr, 100);
+    json_append(&none, "abc");
+    json_appendf(&none, "%s", "def");
+    json_string(&none, "ghi");
+    json_number(&none, 2.0);
+    EXPECT_EQ(none.len, 0u);
+    EXPECT_EQ(none.overflow, 0);
+
+    json_append(nullptr, "abc");  // no writer at all: nothing happens
+}
+
+TEST(JsonOut, OverflowTerminatesAtTheLastFittingPiece) {
+    // A writer whose length already reached its capacity (hand-made) is
+    // terminated at the last byte and never written past it.
+    GuardedBuffer g(5);
+    std::memcpy(g.data(), "abcde", 5);
+    JsonOut out{g.data(), 5, 7, 0};
+    json_append(&out, "x");
+    EXPECT_EQ(out.overflow, 1);
+    EXPECT_EQ(std::string(g.data(), 5), std::string("abcd\0", 5));
+    EXPECT_TRUE(g.tail_untouched());
+}
+
+TEST(JsonOut, AppendfCutsOnePieceAt511Characters) {
+    struct Case {
+        std::size_t length;
+        std::size_t written;
+    };
+    const Case cases[] = {{510, 510}, {511, 511}, {512, 511}, {600, 511}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        std::string text(c.length, 'a');
+        std::vector<char> buf(2048);
+        JsonOut out = json_open(buf.data(), buf.size());
+        json_appendf(&out, "%s", text.c_str());
+        json_append(&out, "|");
+        EXPECT_EQ(out.overflow, 0);
+        EXPECT_EQ(std::string(buf.data()), std::string(c.written, 'a') + "|");
+    }
+}
+
+TEST(JsonOut, AppendfFormatsAndObeysTheFitRule) {
+    char buf[16];
+    JsonOut out = json_open(buf, sizeof buf);
+    json_appendf(&out, "{\"a\":%d,", -7);
+    json_appendf(&out, "\"b\":%ld", static_cast<long>(2147483647));
+    EXPECT_EQ(out.overflow, 1);  // the second piece needs 14 more characters
+    EXPECT_STREQ(buf, "{\"a\":-7,");
+}
+
+TEST(JsonOut, StringEscapes) {
+    struct Case {
+        const char* name;
+        const char* input;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"quote backslash tab 0x01", "\"\\\t\x01", "\"\\\"\\\\\\t\\u0001\""},
+        {"line feed and carriage return", "a\nb\rc", "\"a\\nb\\rc\""},
+        {"escape character", "\x1b[0m", "\"\\u001b[0m\""},
+        {"backspace and form feed", "\b\f", "\"\\u0008\\u000c\""},
+        {"unit separator", "\x1f", "\"\\u001f\""},
+        {"delete passes", "\x7f", "\"\x7f\""},
+        {"utf-8 passes", "línea", "\"línea\""},
+        {"slash is not escaped", "a/b", "\"a/b\""},
+        {"space and printable ascii", " ~!", "\" ~!\""},
+        {"empty text", "", "\"\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string literal = string_literal(c.input);
+        EXPECT_EQ(literal, c.expected);
+        // A real parser reads the literal back as the original bytes.
+        nlohmann::json parsed = nlohmann::json::parse(literal);
+        ASSERT_TRUE(parsed.is_string());
+        EXPECT_EQ(parsed.get<std::string>(), c.input);
+    }
+}
+
+TEST(JsonOut, StringBytesFromHighHalfPassUnchanged) {
+    // Every byte from 0x80 to 0xFF is copied as it stands (not necessarily valid UTF-8).
+    std::string all;
+    for (int b = 0x80; b <= 0xFF; b++) all.push_back(static_cast<char>(b));
+    EXPECT_EQ(string_literal(all.c_str()), "\"" + all + "\"");
+}
+
+TEST(JsonOut, AbsentStringIsEmptyLiteral) {
+    EXPECT_EQ(string_literal(nullptr), "\"\"");
+}
+
+TEST(JsonOut, BoundedStringStopsAtTheFieldEnd) {
+    char field[4] = {'a', 'b', 'c', 'd'};  // no terminator inside the field
+    char buf[32];
+    JsonOut out = json_open(buf, sizeof buf);
+    json_string_bounded(&out, field, sizeof field);
+    EXPECT_STREQ(buf, "\"abcd\"");
+
+    out = json_open(buf, sizeof buf);
+    json_string_bounded(&out, "ab\0cd", 5);
+    EXPECT_STREQ(buf, "\"ab\"");
+}
+
+TEST(JsonOut, StringIsCutBetweenWholeEscapes) {
+    struct Case {
+        std::size_t cap;
+        const char* input;
+        const char* text;
+    };
+    const Case cases[] = {
+        {6, "abcdef", "\"abc"},     // room for four characters
+        {5, "a\"b", "\"a"},         // the two-character escape does not fit after "a
+        {6, "a\"b", "\"a\\\""},     // it does with one more byte
+        {8, "\x01", "\""},          // the six-character escape is one piece
+        {9, "\x01", "\"\\u0001"},   // ... and the closing quote is another
+        {10, "\x01", "\"\\u0001\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cap);
+        GuardedBuffer g(c.cap);
+        JsonOut out = json_open(g.data(), g.cap);
+        json_string(&out, c.input);
+        EXPECT_STREQ(g.data(), c.text);
+        EXPECT_TRUE(g.tail_untouched());
+    }
+}
+
+TEST(JsonOut, NumberForm) {
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        double value;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"tenth", 0.1, "0.1"},
+        {"one", 1.0, "1"},
+        {"third", 1.0 / 3.0, "0.333333"},
+        {"minus two and a half", -2.5, "-2.5"},
+        {"million", 1e6, "1e+06"},
+        {"zero", 0.0, "0"},
+        {"negative zero", -0.0, "-0"},
+        {"infinity", inf, "0"},
+        {"negative infinity", -inf, "0"},
+        {"nan", std::nan(""), "0"},
+        {"lower limit", -1e308, "-1e+308"},
+        {"upper limit", 1e308, "1e+308"},
+        {"just past the upper limit", std::nextafter(1e308, inf), "0"},
+        {"just past the lower limit", std::nextafter(-1e308, -inf), "0"},
+        {"largest finite", DBL_MAX, "0"},
+        {"smallest normal", DBL_MIN, "2.22507e-308"},
+        {"seven digits round", 1234567.0, "1.23457e+06"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = number_text(c.value);
+        EXPECT_EQ(text, c.expected);
+        EXPECT_TRUE(nlohmann::json::parse(text).is_number());
+    }
+    // 1e309 does not exist as a double: the literal is infinity.
+    volatile double huge = 1e300;
+    EXPECT_EQ(number_text(huge * 1e9), "0");
+}
+
+}  // namespace
+}  // namespace prendax
