@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "compiler/context.h"
+
 namespace prendax {
 
 inline constexpr int COMPILE_JSON_CAPACITY = 524288;  // saturates, no message: the document is cut
@@ -35,6 +37,14 @@ struct RunOptions {
 
 void print_out(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void print_to(std::FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The file's first 16384 bytes, NUL-terminated (a NUL byte inside ends the text),
+// or nullptr when it cannot be opened, sized or read. The caller frees it.
+char* read_source_file(const char* path);
+// "No se pudo leer ..." on standard error.
+void report_unreadable(const char* path);
+// One "[fase] línea L, col C: mensaje" line per diagnostic on standard error.
+void print_diagnostics(const CompileResult& result);
+
 // Prints the closing prompt and waits for one character of standard input.
 void pause_for_enter();
 

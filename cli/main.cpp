@@ -20,9 +20,7 @@ namespace {
 constexpr const char* USAGE_TEXT =
     "Uso: prendax_cli [--ticks N] [--seed N] [--level N] [--quiet] [--json] [--frame] archivo.zkv\n";
 constexpr const char* MSG_UNKNOWN_OPTION = "Opción desconocida: %s\n";
-constexpr const char* MSG_UNREADABLE = "No se pudo leer %s\n";
 constexpr const char* MSG_DEMO_NOTICE = "No se indicó archivo: ejecutando la demo incluida.\n\n";
-constexpr const char* DIAGNOSTIC_LINE = "[%s] línea %d, col %d: %s\n";
 
 constexpr const char* demo_source =
     "// Demo incluida en prendax.exe\n"
@@ -95,31 +93,6 @@ ScanOutcome scan_options(int argc, char** argv, RunOptions& options) {
     return SCAN_GO_ON;
 }
 
-// The file's first 16384 bytes, NUL-terminated (a NUL inside ends the text), or
-// nullptr when it cannot be opened, sized or read. The caller frees the buffer.
-char* read_source_file(const char* path) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return nullptr;
-    char* buffer = nullptr;
-    long size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-    if (size >= 0 && std::fseek(f, 0, SEEK_SET) == 0) {
-        std::size_t n = size < MAX_SOURCE_BYTES ? static_cast<std::size_t>(size) : MAX_SOURCE_BYTES;
-        buffer = static_cast<char*>(std::malloc(n + 1));
-        if (buffer != nullptr) {
-            std::size_t got = std::fread(buffer, 1, n, f);
-            buffer[got] = '\0';
-            // A directory opens and sizes on some systems but cannot be read.
-            if (std::ferror(f)) {
-                std::free(buffer);
-                buffer = nullptr;
-            }
-        }
-    }
-    std::fclose(f);
-    return buffer;
-}
-
 void print_compile_json() {
     compile_result_to_json(&compile_result, &compiler_context, json_buffer, sizeof json_buffer);
     print_out("%s\n", json_buffer);
@@ -147,7 +120,7 @@ int run(int argc, char** argv) {
     } else {
         char* source = read_source_file(options.path);
         if (source == nullptr) {
-            print_to(stderr, MSG_UNREADABLE, options.path);
+            report_unreadable(options.path);
             return EXIT_BAD_INVOCATION;
         }
         display_name = options.path;
@@ -156,10 +129,7 @@ int run(int argc, char** argv) {
     }
 
     if (!compiled) {
-        for (int32_t i = 0; i < compile_result.errorCount; i++) {
-            const Diagnostic& d = compile_result.errors[i];
-            print_to(stderr, DIAGNOSTIC_LINE, phase_name(d.phase), d.line, d.col, d.message);
-        }
+        print_diagnostics(compile_result);
         if (options.json) print_compile_json();
         return finish(demo_run, EXIT_COMPILE_FAILED);
     }

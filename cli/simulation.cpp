@@ -28,8 +28,17 @@ void print_result(const Vm& vm, const World& world) {
     if (vm.hasError) print_out("Error de ejecución: línea %d: %s\n", vm.error.line, vm.error.message);
 }
 
-// One tick; returns false when the match is over.
-bool play_tick(Vm& vm, World& world) {
+}  // namespace
+
+void match_start(const CompileResult& result, int32_t level, uint32_t seed, Vm& vm, World& world) {
+    world_init(&world, level, seed);
+    VmHost host = world_host(&world);
+    vm_load(&vm, &result, &host);
+    vm_reset(&vm);
+    sync_reserved(&vm, &world);
+}
+
+bool match_tick(Vm& vm, World& world) {
     world_tick(&world);
     sync_reserved(&vm, &world);
     if (world.status == GAME_PLAYING) vm_run(&vm, TICK_BUDGET);
@@ -39,22 +48,16 @@ bool play_tick(Vm& vm, World& world) {
     return false;
 }
 
-}  // namespace
-
 void run_simulation(const RunOptions& options, const char* displayName, const CompileResult& result, Vm& vm,
                     World& world) {
     if (!options.quiet) print_banner(displayName, result);
-    world_init(&world, options.level, options.seed);
-    VmHost host = world_host(&world);
-    vm_load(&vm, &result, &host);
-    vm_reset(&vm);
-    sync_reserved(&vm, &world);
+    match_start(result, options.level, options.seed, vm, world);
     if (!options.quiet) {
         print_out("Simulando %d ticks (nivel %d, semilla %u)...\n", options.ticks, options.level, options.seed);
     }
 
     for (int32_t t = 0; t < options.ticks;) {
-        if (!play_tick(vm, world)) break;
+        if (!match_tick(vm, world)) break;
         t++;
         if (!options.quiet && t % PROGRESS_INTERVAL == 0) print_progress(t, vm, world);
     }
