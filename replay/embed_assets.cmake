@@ -1,0 +1,67 @@
+# Turns the viewer's files into byte arrays in one generated C++ source, after
+# checking that each can be inlined into the page: the style and the script
+# must not close their own element early, and the page must hold each place
+# holder exactly once, in the order the writer fills them.
+#   cmake -DASSET_DIR=<folder of the viewer files> -DOUTPUT=<file.cpp> -P embed_assets.cmake
+
+set(HTML_MARKERS
+  "<link rel=\"stylesheet\" href=\"viewer.css\">"
+  "<!-- replay-data -->"
+  "<script src=\"viewer.js\"></script>")
+
+file(READ ${ASSET_DIR}/viewer.html html)
+set(last -1)
+foreach(marker IN LISTS HTML_MARKERS)
+  string(FIND "${html}" "${marker}" first)
+  string(FIND "${html}" "${marker}" again REVERSE)
+  if(first EQUAL -1 OR NOT first EQUAL again)
+    message(FATAL_ERROR "viewer.html must hold ${marker} exactly once")
+  endif()
+  if(NOT first GREATER last)
+    message(FATAL_ERROR "viewer.html holds ${marker} out of order")
+  endif()
+  set(last ${first})
+endforeach()
+
+foreach(pair "viewer.css;</style" "viewer.js;</script")
+  list(GET pair 0 name)
+  list(GET pair 1 closer)
+  file(READ ${ASSET_DIR}/${name} text)
+  string(TOLOWER "${text}" lower)
+  string(FIND "${lower}" "${closer}" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "${name} holds ${closer}, which would end its element inside the page")
+  endif()
+endforeach()
+
+# CMake's regular expressions know no {n}: spell out sixteen bytes.
+set(SIXTEEN_BYTES "")
+foreach(i RANGE 15)
+  string(APPEND SIXTEEN_BYTES "0x[0-9a-f][0-9a-f],")
+endforeach()
+
+set(body "// Generated from replay/viewer.* by embed_assets.cmake: edit those files instead.\n")
+string(APPEND body "#include \"replay/assets.h\"\n\nnamespace prendax {\n\n")
+foreach(pair "viewer.html;viewer_html" "viewer.css;viewer_css" "viewer.js;viewer_js")
+  list(GET pair 0 name)
+  list(GET pair 1 symbol)
+  file(READ ${ASSET_DIR}/${name} hex HEX)
+  string(LENGTH "${hex}" hex_length)
+  math(EXPR size "${hex_length} / 2")
+  # Sixteen bytes a line; a terminating zero keeps even an empty file a valid array.
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "(${SIXTEEN_BYTES})" "\\1\n    " bytes "${bytes}")
+  string(APPEND body "static const unsigned char ${symbol}_bytes[] = {\n    ${bytes}0x00};\n\n")
+  string(APPEND body "std::string_view ${symbol}() {\n")
+  string(APPEND body "    return std::string_view(reinterpret_cast<const char*>(${symbol}_bytes), ${size});\n}\n\n")
+endforeach()
+string(APPEND body "}  // namespace prendax\n")
+
+# Rewrite only when the text changed, so an unchanged viewer rebuilds nothing.
+set(old "")
+if(EXISTS ${OUTPUT})
+  file(READ ${OUTPUT} old)
+endif()
+if(NOT old STREQUAL body)
+  file(WRITE ${OUTPUT} "${body}")
+endif()

@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# End-to-end checks of prendax_replay through the real binaries: option and file
+# errors, compile errors, outputs that cannot be written or would overwrite the
+# program, and the recorded frames, which must be the frames prendax_cli shows
+# for the same options (the last one equals `prendax_cli --quiet --frame`, and
+# frame k equals `prendax_cli --quiet --frame --ticks k`).
+#   cli_test.sh PRENDAX_REPLAY PRENDAX_CLI ROBOTS_DIR
+set -u
+replay=$(realpath "$1")
+cli=$(realpath "$2")
+robots=$(realpath "$3")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 2
+cp "$robots"/*.zkv .
+
+passed=0
+failed=0
+fail() {
+  echo "FALLO: $*"
+  failed=$((failed + 1))
+}
+pass() { passed=$((passed + 1)); }
+
+usage='Uso: prendax_replay [--ticks N] [--seed N] [--level N] [--jsonl ARCHIVO] archivo.zkv -o partida.html'
+
+# run NAME STATUS STDOUT STDERR ARGS...: the exact exit status, standard output and error.
+run() {
+  local name=$1 want_status=$2 want_out=$3 want_err=$4
+  shift 4
+  "$replay" "$@" >out.txt 2>err.txt
+  local status=$?
+  local ok=1
+  [ "$status" = "$want_status" ] || { fail "$name: estado $status, se esperaba $want_status"; ok=0; }
+  [ "$(cat out.txt)" = "$want_out" ] || { fail "$name: salida"; diff <(printf '%s\n' "$want_out") out.txt | head; ok=0; }
+  [ "$(cat err.txt)" = "$want_err" ] || { fail "$name: errores"; diff <(printf '%s\n' "$want_err") err.txt | head; ok=0; }
+  [ $ok = 1 ] && pass
+}
+
+# absent NAME FILE...: the run left none of these files behind.
+absent() {
+  local name=$1
+  shift
+  for f in "$@"; do
+    if [ -e "$f" ]; then fail "$name: quedó $f"; rm -f "$f"; else pass; fi
+  done
+}
+
+# ---- options and files ----------------------------------------------------
+run help 0 "$usage" "" --help
+run help_short 0 "$usage" "" -h
+run help_before_unknown 0 "$usage" "" --help --nope
+run unknown_before_help 2 "" "Opción desconocida: --nope" --nope --help
+for opt in --quiet --frame --json --demo -hx - --TICKS; do
+  run "unknown $opt" 2 "" "Opción desconocida: $opt" hunter.zkv -o p.html "$opt"
+done
+run ticks_last 2 "" "Opción desconocida: --ticks" hunter.zkv -o p.html --ticks
+run seed_last 2 "" "Opción desconocida: --seed" hunter.zkv -o p.html --seed
+run o_last 2 "" "Falta el archivo después de -o
+$usage" hunter.zkv -o
+run jsonl_last 2 "" "Falta el archivo después de --jsonl
+$usage" hunter.zkv -o p.html --jsonl
+run no_output 2 "" "Falta la opción -o con el archivo de la página
+$usage" hunter.zkv
+run no_program 2 "" "Falta el archivo del programa
+$usage" -o p.html
+run no_arguments 2 "" "Falta el archivo del programa
+$usage"
+run missing_program 2 "" "No se pudo leer nada.zkv" nada.zkv -o p.html
+run directory_program 2 "" "No se pudo leer ." . -o p.html
+absent files_after_bad_options p.html
+
+# A program that does not compile: the diagnostics of prendax_cli, exit 1, and
+# an existing page at -o left as it was.
+echo "página anterior" > old.html
+"$cli" --quiet bad_name.zkv >/dev/null 2>cli_err.txt
+run compile_error 1 "" "$(cat cli_err.txt)" bad_name.zkv -o old.html --jsonl old.jsonl
+[ "$(cat old.html)" = "página anterior" ] && pass || fail "compile_error: la página anterior cambió"
+absent compile_error old.jsonl
+
+# Outputs that cannot be written: exit 2, and no half-written page or frames.
+run page_unwritable 2 "" "No se pudo escribir no/existe/p.html" hunter.zkv -o no/existe/p.html
+run page_is_directory 2 "" "No se pudo escribir ." hunter.zkv -o .
+run frames_unwritable 2 "" "No se pudo escribir no/existe/f.jsonl" hunter.zkv -o p.html --jsonl no/existe/f.jsonl
+absent frames_unwritable p.html
+if [ -w /dev/full ]; then
+  run page_disk_full 2 "" "No se pudo escribir /dev/full" hunter.zkv -o /dev/full
+  run frames_disk_full 2 "" "No se pudo escribir /dev/full" hunter.zkv -o p.html --jsonl /dev/full
+  absent frames_disk_full p.html
+  [ -c /dev/full ] && pass || fail "disk_full: /dev/full ya no es un dispositivo"
+fi
+
+# Outputs that would overwrite the program, or each other.
+cp hunter.zkv keep.zkv
+run over_program 2 "" "La salida ./keep.zkv es el propio programa: no se escribe encima" keep.zkv -o ./keep.zkv
+run frames_over_program 2 "" "La salida keep.zkv es el propio programa: no se escribe encima" \
+  keep.zkv -o p.html --jsonl keep.zkv
+run frames_over_page 2 "" "La página y los fotogramas no pueden ir al mismo archivo: ./p.html" \
+  keep.zkv -o p.html --jsonl ./p.html
+cmp -s keep.zkv hunter.zkv && pass || fail "over_program: el programa cambió"
+absent over_outputs p.html
+
+# ---- the recorded match ---------------------------------------------------
+# The frames inside the page, one a line, with the page's escape of '<' undone.
+page_frames() {
+  awk '/id="replay-frames">$/ { on = 1; next } on && /^<\/script>$/ { exit } on { print }' "$1" |
+    sed 's/\\u003c/</g'
+}
+
+# match NAME ROBOT OPTIONS...: the page and the frames agree with prendax_cli.
+match() {
+  local name=$1 robot=$2
+  shift 2
+  rm -f m.html m.jsonl
+  if ! "$replay" "$@" "$robot" -o m.html --jsonl m.jsonl >out.txt 2>err.txt; then
+    fail "$name: prendax_replay falló: $(cat err.txt)"
+    return
+  fi
+  [ -s err.txt ] && fail "$name: escribió errores: $(cat err.txt)"
+  local frames
+  frames=$(wc -l <m.jsonl)
+  "$cli" --quiet --frame "$@" "$robot" >final.json
+  tail -n 1 m.jsonl | cmp -s - final.json && pass || fail "$name: el último fotograma no es el de prendax_cli --frame"
+  "$cli" --quiet --frame "$@" --ticks 0 "$robot" >first.json
+  head -n 1 m.jsonl | cmp -s - first.json && pass || fail "$name: el primer fotograma no es el estado inicial"
+  # A frame from the middle: the state after k ticks.
+  if [ "$frames" -gt 2 ]; then
+    local k=$(((frames - 1) / 2))
+    "$cli" --quiet --frame "$@" --ticks "$k" "$robot" >middle.json
+    sed -n "$((k + 1))p" m.jsonl | cmp -s - middle.json && pass || fail "$name: el fotograma $k no es el de --ticks $k"
+  fi
+  page_frames m.html | cmp -s - m.jsonl && pass || fail "$name: los fotogramas de la página no son los de --jsonl"
+  local status
+  status=$(tail -n 1 m.jsonl | sed 's/^{"vm":{"status":"\([a-z]*\)".*/\1/')
+  grep -qxF "Página escrita en m.html: $frames fotogramas, resultado: $status" out.txt && pass ||
+    fail "$name: resumen: $(head -n 1 out.txt)"
+  grep -qxF "Fotogramas escritos en m.jsonl" out.txt && pass || fail "$name: falta la línea de --jsonl"
+  # The page is whole and fetches nothing.
+  tail -c 8 m.html | grep -q '</html>' && pass || fail "$name: la página está cortada"
+  if grep -qiE 'https?://|src=|href=|@import|url\(' m.html; then fail "$name: la página pide algo de fuera"; else pass; fi
+}
+
+# expect_frames NAME COUNT: the last match recorded COUNT frames.
+expect_frames() {
+  local got
+  got=$(wc -l <m.jsonl)
+  [ "$got" = "$2" ] && pass || fail "$1: $got fotogramas, se esperaban $2"
+}
+
+match won hunter.zkv --ticks 5000
+grep -q '"status":"victoria"' <(tail -n 1 m.jsonl) && pass || fail "won: no terminó en victoria"
+match lost_after_error divide_by_zero.zkv --level 3 --ticks 3000
+tail -n 1 m.jsonl | grep -q '"status":"derrota".*"message":"División entre cero en ejecución"' && pass ||
+  fail "lost_after_error: el último fotograma no muestra la derrota y el error"
+grep -qxF "Error de ejecución: línea 3: División entre cero en ejecución" out.txt && pass ||
+  fail "lost_after_error: el resumen no nombra el error"
+match error_ticks_out modulo_by_zero.zkv --ticks 100
+expect_frames error_ticks_out 101
+match defaults shield_dodger.zkv
+expect_frames defaults 901
+match seed_zero_level_clamped shield_dodger.zkv --seed 0 --level 7 --ticks 300
+match seed_as_strtoul shield_dodger.zkv --seed -1 --ticks 120 --level 2
+match ticks_as_atoi shield_dodger.zkv --ticks 50x
+expect_frames ticks_as_atoi 51
+match ticks_zero hunter.zkv --ticks 0
+expect_frames ticks_zero 1
+match ticks_negative hunter.zkv --ticks -5
+expect_frames ticks_negative 1
+
+# The last program and value given win, as in prendax_cli.
+rm -f m.html m.jsonl
+"$replay" --ticks 9 nada.zkv -o m.html --ticks 3 modulo_by_zero.zkv --jsonl m.jsonl >/dev/null 2>&1
+expect_frames last_wins 4
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
