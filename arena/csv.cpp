@@ -1,0 +1,109 @@
+// Writing and reading the per-match CSV. Numbers are whole numbers written in
+// plain decimal, so a row is a pure function of its match.
+#include "arena/csv.h"
+
+#include <cstring>
+
+namespace prendax {
+
+std::string match_error_text(const MatchResult& result) {
+    if (!result.hasError) return std::string();
+    char text[MESSAGE_SIZE + 32];
+    std::snprintf(text, sizeof text, "línea %d: %.*s", result.errorLine, MESSAGE_SIZE - 1, result.errorMessage);
+    return text;
+}
+
+void match_fields(const char* program, int32_t level, uint32_t seed, const MatchResult& result, CsvRecord& fields) {
+    fields.assign(CSV_COLUMNS, std::string());
+    fields[CSV_PROGRAM] = program;
+    fields[CSV_LEVEL] = std::to_string(level);
+    fields[CSV_SEED] = std::to_string(seed);
+    fields[CSV_OUTCOME] = vm_status_name(result.status);
+    fields[CSV_SCORE] = std::to_string(result.score);
+    fields[CSV_HEALTH] = std::to_string(result.health);
+    fields[CSV_WAVE] = std::to_string(result.wave);
+    fields[CSV_TICKS] = std::to_string(result.ticks);
+    fields[CSV_VM_STATUS] = std::to_string(result.status);
+    fields[CSV_STEPS] = std::to_string(result.steps);
+    fields[CSV_BUDGET_HITS] = std::to_string(result.budgetHits);
+    fields[CSV_ERROR] = match_error_text(result);
+}
+
+std::string csv_field(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+std::string csv_line(const CsvRecord& fields) {
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); i++) {
+        if (i != 0) line += ',';
+        line += csv_field(fields[i]);
+    }
+    line += '\n';
+    return line;
+}
+
+CsvRecord csv_header() {
+    CsvRecord fields;
+    for (const CsvColumnRow& row : CSV_COLUMN_TABLE) fields.emplace_back(row.name);
+    return fields;
+}
+
+CsvReader csv_reader(std::FILE* file) { return CsvReader{file, 1}; }
+
+// A record ends at a line feed outside quotes (a carriage return before it is
+// dropped) or at the end of the file. Inside quotes "" stands for one quote.
+CsvReadStatus csv_read(CsvReader& reader, CsvRecord& fields, int64_t& startLine) {
+    fields.clear();
+    startLine = reader.line;
+    int c = std::getc(reader.file);
+    if (c == EOF) return CSV_READ_END;
+    std::string field;
+    bool quoted = false;     // inside a quoted field
+    bool wasQuoted = false;  // the current field was quoted and its quotes are closed
+    while (true) {
+        if (quoted) {
+            if (c == EOF) return CSV_READ_UNCLOSED_QUOTE;
+            if (c == '"') {
+                int next = std::getc(reader.file);
+                if (next == '"') {
+                    field += '"';
+                } else {
+                    quoted = false;
+                    wasQuoted = true;
+                    c = next;
+                    continue;
+                }
+            } else {
+                if (c == '\n') reader.line++;
+                field += static_cast<char>(c);
+            }
+        } else if (c == ',') {
+            fields.push_back(field);
+            field.clear();
+            wasQuoted = false;
+        } else if (c == '\n' || c == EOF) {
+            if (c == '\n') reader.line++;
+            if (!wasQuoted && !field.empty() && field.back() == '\r') field.pop_back();
+            fields.push_back(field);
+            return CSV_READ_RECORD;
+        } else if (c == '"') {
+            if (!field.empty() || wasQuoted) return CSV_READ_STRAY_QUOTE;
+            quoted = true;
+        } else if (wasQuoted && !(c == '\r')) {
+            return CSV_READ_STRAY_QUOTE;  // text after a closing quote
+        } else if (!wasQuoted) {
+            field += static_cast<char>(c);
+        }
+        c = std::getc(reader.file);
+    }
+}
+
+}  // namespace prendax

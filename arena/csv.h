@@ -1,0 +1,80 @@
+// The per-match CSV: one header row, then one row per match in the order
+// program, level, seed. Fields that hold a comma, a double quote or a line break
+// are quoted, with inner quotes doubled.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "arena/match_pool.h"
+#include "compiler/enum_table.h"
+
+namespace prendax {
+
+enum CsvColumn : int32_t {
+    CSV_PROGRAM,
+    CSV_LEVEL,
+    CSV_SEED,
+    CSV_OUTCOME,
+    CSV_SCORE,
+    CSV_HEALTH,
+    CSV_WAVE,
+    CSV_TICKS,
+    CSV_VM_STATUS,
+    CSV_STEPS,
+    CSV_BUDGET_HITS,
+    CSV_ERROR,
+};
+
+struct CsvColumnRow {
+    CsvColumn value;
+    const char* name;
+};
+
+inline constexpr CsvColumnRow CSV_COLUMN_TABLE[] = {
+    {CSV_PROGRAM, "program"},
+    {CSV_LEVEL, "level"},
+    {CSV_SEED, "seed"},
+    {CSV_OUTCOME, "outcome"},
+    {CSV_SCORE, "score"},
+    {CSV_HEALTH, "health"},
+    {CSV_WAVE, "wave"},
+    {CSV_TICKS, "ticks"},
+    {CSV_VM_STATUS, "vmStatus"},
+    {CSV_STEPS, "steps"},
+    {CSV_BUDGET_HITS, "budgetHits"},
+    {CSV_ERROR, "error"},
+};
+inline constexpr int CSV_COLUMNS = sizeof(CSV_COLUMN_TABLE) / sizeof(CSV_COLUMN_TABLE[0]);
+static_assert(table_is_dense(CSV_COLUMN_TABLE) && CSV_COLUMNS == 12);
+
+using CsvRecord = std::vector<std::string>;
+
+// The error column: "línea L: mensaje" as the console report writes it, or empty.
+std::string match_error_text(const MatchResult& result);
+
+// The text of every column of one match, in column order.
+void match_fields(const char* program, int32_t level, uint32_t seed, const MatchResult& result, CsvRecord& fields);
+
+// One field as it is written: quoted when it needs it.
+std::string csv_field(const std::string& text);
+// A record as one line, ended by a line feed.
+std::string csv_line(const CsvRecord& fields);
+// The header row's fields.
+CsvRecord csv_header();
+
+// Reads CSV records from a stream, quoted fields included.
+struct CsvReader {
+    std::FILE* file;
+    int64_t line;  // the line the next record starts on, 1-based
+};
+
+enum CsvReadStatus { CSV_READ_RECORD, CSV_READ_END, CSV_READ_UNCLOSED_QUOTE, CSV_READ_STRAY_QUOTE };
+
+CsvReader csv_reader(std::FILE* file);
+// The next record into fields; startLine is the line it starts on.
+CsvReadStatus csv_read(CsvReader& reader, CsvRecord& fields, int64_t& startLine);
+
+}  // namespace prendax

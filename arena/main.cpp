@@ -1,0 +1,18 @@
+// prendax_arena: plays robot programs over many seeds and levels on worker
+// threads and reports how they fare, or replays an earlier CSV to check that
+// every match still ends the same way.
+#include "arena/options.h"
+#include "arena/sweep.h"
+#include "arena/verify.h"
+#include "cli/cli.h"
+
+int main(int argc, char** argv) {
+    prendax::ArenaOptions options;
+    switch (prendax::scan_arena_options(argc, argv, options)) {
+        case prendax::ARENA_SCAN_EXIT_OK: return prendax::EXIT_OK;
+        case prendax::ARENA_SCAN_EXIT_BAD: return prendax::EXIT_BAD_INVOCATION;
+        case prendax::ARENA_SCAN_GO_ON: break;
+    }
+    if (options.verifyPath != nullptr) return prendax::run_verify(options);
+    return prendax::run_sweep(options);
+}

@@ -1,0 +1,182 @@
+// The arena's option scan. Options are compared exactly and case-sensitively, as
+// prendax_cli does; a value option takes the next argument whatever it looks
+// like, and every value is checked before anything is read or played.
+#include "arena/options.h"
+
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace prendax {
+
+namespace {
+
+constexpr const char* USAGE_TEXT =
+    "Uso: prendax_arena [--seeds A-B | --seeds N] [--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] "
+    "[--json] [--verify FILE] robot.zkv [robot2.zkv ...]\n";
+constexpr const char* MSG_UNKNOWN_OPTION = "Opción desconocida: %s\n";
+constexpr const char* MSG_BAD_SEEDS =
+    "Rango de semillas no válido: %s (se espera N, de 1 a %u, o A-B con A <= B <= %u)\n";
+constexpr const char* MSG_BAD_LEVELS =
+    "Lista de niveles no válida: %s (niveles de %d a %d separados por comas, sin repetir)\n";
+constexpr const char* MSG_BAD_TICKS = "Número de ticks no válido: %s\n";
+constexpr const char* MSG_BAD_JOBS = "Número de trabajos no válido: %s (mínimo 1)\n";
+constexpr const char* MSG_NO_PROGRAM = "No se indicó ningún programa\n";
+constexpr const char* MSG_REPEATED_PROGRAM = "Programa repetido: %s\n";
+
+// Decimal digits only, at least one, within 32 bits unsigned.
+bool parse_u32(const char* begin, const char* end, uint32_t& value) {
+    if (begin == end) return false;
+    uint64_t v = 0;
+    for (const char* p = begin; p != end; p++) {
+        if (*p < '0' || *p > '9') return false;
+        v = v * 10 + static_cast<uint64_t>(*p - '0');
+        if (v > MAX_SEED) return false;
+    }
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool option_is(const char* arg, const char* name) { return std::strcmp(arg, name) == 0; }
+
+// Reports a bad value and gives the scan's answer to it.
+ArenaScan bad_value(const char* message, const char* value) {
+    print_to(stderr, message, value);
+    return ARENA_SCAN_EXIT_BAD;
+}
+
+ArenaScan scan_value(const char* option, const char* value, ArenaOptions& options) {
+    if (option_is(option, "--seeds")) {
+        if (!parse_seed_range(value, options.firstSeed, options.lastSeed)) {
+            print_to(stderr, MSG_BAD_SEEDS, value, MAX_SEED, MAX_SEED);
+            return ARENA_SCAN_EXIT_BAD;
+        }
+    } else if (option_is(option, "--levels")) {
+        if (!parse_level_list(value, options.levels, options.levelCount)) {
+            print_to(stderr, MSG_BAD_LEVELS, value, MIN_LEVEL, MAX_LEVEL);
+            return ARENA_SCAN_EXIT_BAD;
+        }
+    } else if (option_is(option, "--ticks")) {
+        if (!parse_int32(value, options.ticks)) return bad_value(MSG_BAD_TICKS, value);
+    } else if (option_is(option, "--jobs")) {
+        if (!parse_int32(value, options.jobs) || options.jobs < 1) return bad_value(MSG_BAD_JOBS, value);
+    } else if (option_is(option, "--csv")) {
+        options.csvPath = value;
+    } else {
+        options.verifyPath = value;
+    }
+    return ARENA_SCAN_GO_ON;
+}
+
+bool takes_value(const char* arg) {
+    return option_is(arg, "--seeds") || option_is(arg, "--levels") || option_is(arg, "--ticks") ||
+           option_is(arg, "--jobs") || option_is(arg, "--csv") || option_is(arg, "--verify");
+}
+
+// The same program twice would give two rows for one (program, level, seed).
+bool has_repeated_program(const ArenaOptions& options) {
+    for (std::size_t i = 0; i < options.programs.size(); i++) {
+        for (std::size_t j = 0; j < i; j++) {
+            if (option_is(options.programs[i], options.programs[j])) {
+                print_to(stderr, MSG_REPEATED_PROGRAM, options.programs[i]);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool parse_seed_range(const char* text, uint32_t& first, uint32_t& last) {
+    const char* end = text + std::strlen(text);
+    const char* dash = std::strchr(text, '-');
+    uint32_t a = 0;
+    uint32_t b = 0;
+    if (dash == nullptr) {
+        if (!parse_u32(text, end, b) || b < 1) return false;
+        a = 1;
+    } else if (!parse_u32(text, dash, a) || !parse_u32(dash + 1, end, b) || a > b) {
+        return false;
+    }
+    first = a;
+    last = b;
+    return true;
+}
+
+bool parse_level_list(const char* text, int32_t (&levels)[LEVEL_COUNT], int32_t& count) {
+    bool seen[LEVEL_COUNT] = {};
+    const char* p = text;
+    while (true) {
+        const char* end = std::strchr(p, ',');
+        if (end == nullptr) end = p + std::strlen(p);
+        uint32_t level = 0;
+        if (!parse_u32(p, end, level) || level < MIN_LEVEL || level > MAX_LEVEL) return false;
+        if (seen[level - MIN_LEVEL]) return false;
+        seen[level - MIN_LEVEL] = true;
+        if (*end == '\0') break;
+        p = end + 1;
+    }
+    int32_t n = 0;
+    for (int32_t i = 0; i < LEVEL_COUNT; i++) {
+        if (seen[i]) levels[n++] = MIN_LEVEL + i;
+    }
+    count = n;
+    return true;
+}
+
+bool parse_int32(const char* text, int32_t& value) {
+    bool negative = *text == '-';
+    const char* digits = negative ? text + 1 : text;
+    if (*digits == '\0') return false;
+    int64_t v = 0;
+    for (const char* p = digits; *p != '\0'; p++) {
+        if (*p < '0' || *p > '9') return false;
+        v = v * 10 + (*p - '0');
+        if (v > static_cast<int64_t>(INT32_MAX) + 1) return false;
+    }
+    if (negative) v = -v;
+    if (v < INT32_MIN || v > INT32_MAX) return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+int32_t worker_count(int32_t jobs, uint64_t matches) {
+    int64_t n = jobs;
+    if (n < 1) {
+        unsigned cores = std::thread::hardware_concurrency();
+        n = cores == 0 ? 1 : static_cast<int64_t>(cores);
+    }
+    if (n > MAX_JOBS) n = MAX_JOBS;
+    if (static_cast<uint64_t>(n) > matches) n = static_cast<int64_t>(matches);
+    return static_cast<int32_t>(n < 1 ? 1 : n);
+}
+
+ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options) {
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        if (i + 1 < argc && takes_value(arg)) {
+            ArenaScan outcome = scan_value(arg, argv[++i], options);
+            if (outcome != ARENA_SCAN_GO_ON) return outcome;
+        } else if (option_is(arg, "--json")) {
+            options.json = true;
+        } else if (option_is(arg, "--help") || option_is(arg, "-h")) {
+            print_out("%s", USAGE_TEXT);
+            return ARENA_SCAN_EXIT_OK;
+        } else if (arg[0] == '-') {
+            print_to(stderr, MSG_UNKNOWN_OPTION, arg);
+            return ARENA_SCAN_EXIT_BAD;
+        } else {
+            options.programs.push_back(arg);
+        }
+    }
+    if (options.verifyPath == nullptr && options.programs.empty()) {
+        print_to(stderr, MSG_NO_PROGRAM);
+        print_to(stderr, "%s", USAGE_TEXT);
+        return ARENA_SCAN_EXIT_BAD;
+    }
+    if (has_repeated_program(options)) return ARENA_SCAN_EXIT_BAD;
+    return ARENA_SCAN_GO_ON;
+}
+
+}  // namespace prendax

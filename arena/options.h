@@ -1,0 +1,49 @@
+// The arena's settings: which programs play, on which levels and seeds, for how
+// many ticks and on how many workers, and where the results go.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cli/cli.h"
+#include "game/world.h"
+
+namespace prendax {
+
+inline constexpr uint32_t DEFAULT_FIRST_SEED = 1;
+inline constexpr uint32_t DEFAULT_LAST_SEED = 100;
+inline constexpr uint32_t MAX_SEED = UINT32_MAX;  // seeds are 32-bit, as prendax_cli reads them
+inline constexpr int LEVEL_COUNT = MAX_LEVEL - MIN_LEVEL + 1;
+inline constexpr int MAX_JOBS = 256;  // saturates, no message: more workers are not started
+
+struct ArenaOptions {
+    uint32_t firstSeed = DEFAULT_FIRST_SEED;
+    uint32_t lastSeed = DEFAULT_LAST_SEED;
+    int32_t levels[LEVEL_COUNT] = {1, 2, 3};  // ascending, no level twice
+    int32_t levelCount = LEVEL_COUNT;
+    int32_t ticks = DEFAULT_TICKS;
+    int32_t jobs = 0;  // 0: one worker per core
+    const char* csvPath = nullptr;
+    const char* verifyPath = nullptr;
+    bool json = false;
+    std::vector<const char*> programs;  // in command-line order
+};
+
+enum ArenaScan { ARENA_SCAN_GO_ON, ARENA_SCAN_EXIT_OK, ARENA_SCAN_EXIT_BAD };
+
+// Scans the command line; option errors are reported on standard error.
+ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options);
+
+// "N" is seeds 1..N (N at least 1); "A-B" is seeds A..B with A <= B. Every number
+// is plain decimal digits within 32 bits.
+bool parse_seed_range(const char* text, uint32_t& first, uint32_t& last);
+// Comma-separated levels 1..3, none twice; stored ascending.
+bool parse_level_list(const char* text, int32_t (&levels)[LEVEL_COUNT], int32_t& count);
+// An optional minus sign and decimal digits, within the signed 32-bit range.
+bool parse_int32(const char* text, int32_t& value);
+
+// The number of workers a run starts: the option (or one per core), at most
+// MAX_JOBS and at most one per match.
+int32_t worker_count(int32_t jobs, uint64_t matches);
+
+}  // namespace prendax

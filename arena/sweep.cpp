@@ -1,0 +1,177 @@
+// The sweep. All sources are read before anything is compiled or played, so a
+// missing file stops the run before any output. Matches are played in blocks;
+// after each block the results are taken in job order, so the CSV and the
+// summary do not depend on the number of workers.
+#include "arena/sweep.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "arena/csv.h"
+#include "arena/match_pool.h"
+#include "arena/progress.h"
+#include "arena/summary.h"
+#include "cli/cli.h"
+#include "compiler/pipeline.h"
+
+namespace prendax {
+
+namespace {
+
+constexpr const char* MSG_JSON_CUT = "El resumen JSON no cabe en su búfer\n";
+
+struct CsvOutput {
+    std::FILE* file = nullptr;
+    const char* path = nullptr;
+    CsvRecord fields;
+};
+
+void write_csv_line(CsvOutput& csv, const CsvRecord& fields) {
+    std::string line = csv_line(fields);
+    std::fwrite(line.data(), 1, line.size(), csv.file);
+}
+
+// Closes the CSV; false (reported) when any write failed.
+bool close_csv(CsvOutput& csv) {
+    if (csv.file == nullptr) return true;
+    bool ok = std::ferror(csv.file) == 0;
+    ok = std::fclose(csv.file) == 0 && ok;
+    csv.file = nullptr;
+    if (!ok) print_to(stderr, MSG_UNWRITABLE, csv.path);
+    return ok;
+}
+
+// Enumerates the jobs in CSV order: program, then level, then seed.
+struct JobCursor {
+    std::size_t program = 0;
+    int32_t levelIndex = 0;
+    uint64_t seed = 0;
+};
+
+// Fills up to `capacity` jobs from the cursor; returns how many.
+std::size_t next_jobs(const ArenaOptions& options, const std::vector<CompiledProgram>& programs, JobCursor& cursor,
+                      std::vector<MatchJob>& jobs, std::vector<std::size_t>& owners, std::size_t capacity) {
+    jobs.clear();
+    owners.clear();
+    while (jobs.size() < capacity && cursor.program < programs.size()) {
+        const CompiledProgram& p = programs[cursor.program];
+        if (!p.compiled) {
+            cursor.program++;
+            continue;
+        }
+        jobs.push_back(MatchJob{p.result.get(), options.levels[cursor.levelIndex], static_cast<uint32_t>(cursor.seed)});
+        owners.push_back(cursor.program);
+        // Seeds may run to 4294967295: the cursor counts in 64 bits.
+        if (cursor.seed < options.lastSeed) {
+            cursor.seed++;
+        } else {
+            cursor.seed = options.firstSeed;
+            if (++cursor.levelIndex == options.levelCount) {
+                cursor.levelIndex = 0;
+                cursor.program++;
+            }
+        }
+    }
+    return jobs.size();
+}
+
+void take_results(const ArenaOptions& options, const std::vector<MatchJob>& jobs,
+                  const std::vector<std::size_t>& owners, const std::vector<MatchResult>& results,
+                  std::vector<ProgramSummary>& summaries, CsvOutput& csv) {
+    for (std::size_t i = 0; i < jobs.size(); i++) {
+        ProgramSummary& program = summaries[owners[i]];
+        int32_t levelIndex = 0;
+        while (options.levels[levelIndex] != jobs[i].level) levelIndex++;
+        summary_add(program.levels[static_cast<std::size_t>(levelIndex)], jobs[i].seed, results[i]);
+        if (csv.file != nullptr) {
+            match_fields(program.path, jobs[i].level, jobs[i].seed, results[i], csv.fields);
+            write_csv_line(csv, csv.fields);
+        }
+    }
+}
+
+}  // namespace
+
+void compile_program(const char* source, CompiledProgram& program, CompilerContext& context) {
+    program.result = std::make_unique<CompileResult>();
+    program.compiled = compile_source(source, program.result.get(), &context) == 1;
+    if (!program.compiled) print_diagnostics(*program.result);
+}
+
+int run_sweep(const ArenaOptions& options) {
+    std::vector<char*> sources;
+    for (const char* path : options.programs) {
+        char* source = read_source_file(path);
+        if (source == nullptr) {
+            report_unreadable(path);
+            for (char* s : sources) std::free(s);
+            return EXIT_BAD_INVOCATION;
+        }
+        sources.push_back(source);
+    }
+
+    CsvOutput csv;
+    if (options.csvPath != nullptr) {
+        csv.path = options.csvPath;
+        csv.file = std::fopen(options.csvPath, "wb");
+        if (csv.file == nullptr) {
+            print_to(stderr, MSG_UNWRITABLE, options.csvPath);
+            for (char* s : sources) std::free(s);
+            return EXIT_BAD_INVOCATION;
+        }
+        write_csv_line(csv, csv_header());
+    }
+
+    auto context = std::make_unique<CompilerContext>();
+    std::vector<CompiledProgram> programs(options.programs.size());
+    std::vector<ProgramSummary> summaries(options.programs.size());
+    uint64_t compiledCount = 0;
+    for (std::size_t i = 0; i < programs.size(); i++) {
+        programs[i].path = options.programs[i];
+        compile_program(sources[i], programs[i], *context);
+        std::free(sources[i]);
+        summaries[i].path = programs[i].path;
+        summaries[i].result = programs[i].result.get();
+        summaries[i].compiled = programs[i].compiled;
+        if (!programs[i].compiled) continue;
+        compiledCount++;
+        for (int32_t l = 0; l < options.levelCount; l++) {
+            summaries[i].levels.emplace_back();
+            summaries[i].levels.back().level = options.levels[l];
+        }
+    }
+
+    uint64_t seedCount = static_cast<uint64_t>(options.lastSeed) - options.firstSeed + 1;
+    uint64_t total = compiledCount * static_cast<uint64_t>(options.levelCount) * seedCount;
+    MatchPool pool;
+    pool_init(pool, worker_count(options.jobs, total), options.ticks);
+    Progress progress;
+    progress_start(progress, total);
+
+    JobCursor cursor;
+    cursor.seed = options.firstSeed;
+    std::vector<MatchJob> jobs;
+    std::vector<std::size_t> owners;
+    std::vector<MatchResult> results(BLOCK_MATCHES);
+    while (next_jobs(options, programs, cursor, jobs, owners, BLOCK_MATCHES) > 0) {
+        pool_play(pool, jobs.data(), results.data(), jobs.size(), &progress);
+        take_results(options, jobs, owners, results, summaries, csv);
+    }
+    progress_finish(progress);
+
+    bool written = close_csv(csv);
+    if (options.json) {
+        std::string text;
+        if (!summary_json(options, summaries, text)) {
+            print_to(stderr, "%s", MSG_JSON_CUT);
+            return EXIT_BAD_INVOCATION;
+        }
+        print_out("%s\n", text.c_str());
+    } else {
+        print_summary(options, summaries);
+    }
+    if (!written) return EXIT_BAD_INVOCATION;
+    return compiledCount == programs.size() ? EXIT_OK : EXIT_COMPILE_FAILED;
+}
+
+}  // namespace prendax

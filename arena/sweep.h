@@ -1,0 +1,30 @@
+// A sweep: every program compiled once, then every (program, level, seed) match
+// played on the workers, written to the CSV and folded into the summary.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "arena/options.h"
+#include "compiler/context.h"
+
+namespace prendax {
+
+inline constexpr const char* MSG_UNWRITABLE = "No se pudo escribir %s\n";
+
+// A program read and compiled once, in a heap block of its own.
+struct CompiledProgram {
+    const char* path;
+    std::unique_ptr<CompileResult> result;
+    bool compiled;
+};
+
+// Compiles source into program.result, printing the diagnostics on failure.
+// Compilation shares static buffers: call it from one thread only.
+void compile_program(const char* source, CompiledProgram& program, CompilerContext& context);
+
+// Runs the sweep the options describe; returns the process exit status.
+int run_sweep(const ArenaOptions& options);
+
+}  // namespace prendax
