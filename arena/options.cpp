@@ -14,7 +14,6 @@ namespace {
 constexpr const char* USAGE_TEXT =
     "Uso: prendax_arena [--seeds A-B | --seeds N] [--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] "
     "[--json] [--verify FILE] robot.zkv [robot2.zkv ...]\n";
-constexpr const char* MSG_UNKNOWN_OPTION = "Opción desconocida: %s\n";
 constexpr const char* MSG_BAD_SEEDS =
     "Rango de semillas no válido: %s (se espera N, de 1 a %u, o A-B con A <= B <= %u)\n";
 constexpr const char* MSG_BAD_LEVELS =
@@ -164,7 +163,7 @@ ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options) {
             print_out("%s", USAGE_TEXT);
             return ARENA_SCAN_EXIT_OK;
         } else if (arg[0] == '-') {
-            print_to(stderr, MSG_UNKNOWN_OPTION, arg);
+            report_unknown_option(arg);
             return ARENA_SCAN_EXIT_BAD;
         } else {
             options.programs.push_back(arg);

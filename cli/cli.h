@@ -37,6 +37,14 @@ struct RunOptions {
 
 void print_out(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void print_to(std::FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// An option value as atoi reads it, saturated to the signed 32-bit range
+// ("5x" gives 5, "abc" gives 0, "99999999999" gives 2147483647).
+int32_t read_int_option(const char* text);
+// A seed as strtoul with base 10 reads it, kept to 32 bits ("-1" gives 4294967295).
+uint32_t read_seed_option(const char* text);
+// "Opción desconocida: ..." on standard error.
+void report_unknown_option(const char* arg);
+
 // The file's first 16384 bytes, NUL-terminated (a NUL byte inside ends the text),
 // or nullptr when it cannot be opened, sized or read. The caller frees it.
 char* read_source_file(const char* path);

@@ -1,7 +1,6 @@
 // prendax_cli: scans the options, reads the robot program (or takes the built-in
 // demo), compiles it, and then lists the errors, prints the compile result as
 // JSON, or plays one match and reports it.
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +18,6 @@ namespace {
 
 constexpr const char* USAGE_TEXT =
     "Uso: prendax_cli [--ticks N] [--seed N] [--level N] [--quiet] [--json] [--frame] archivo.zkv\n";
-constexpr const char* MSG_UNKNOWN_OPTION = "Opción desconocida: %s\n";
 constexpr const char* MSG_DEMO_NOTICE = "No se indicó archivo: ejecutando la demo incluida.\n\n";
 
 constexpr const char* demo_source =
@@ -40,26 +38,6 @@ Vm machine;
 World world;
 char json_buffer[COMPILE_JSON_CAPACITY];
 
-// Reads a decimal integer as atoi does, saturating beyond the signed 32-bit range.
-int32_t read_int(const char* text) {
-    while (std::isspace(static_cast<unsigned char>(*text))) text++;
-    bool negative = *text == '-';
-    if (*text == '-' || *text == '+') text++;
-    int64_t value = 0;
-    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
-    for (; *text >= '0' && *text <= '9'; text++) {
-        value = value * 10 + (*text - '0');
-        if (value > limit) {
-            value = limit;
-            break;
-        }
-    }
-    return static_cast<int32_t>(negative ? -value : value);
-}
-
-// Reads a seed as strtoul with base 10 does, kept to 32 bits (-1 gives 4294967295).
-uint32_t read_seed(const char* text) { return static_cast<uint32_t>(std::strtoul(text, nullptr, 10)); }
-
 enum ScanOutcome { SCAN_GO_ON, SCAN_EXIT_OK, SCAN_EXIT_BAD };
 
 ScanOutcome scan_options(int argc, char** argv, RunOptions& options) {
@@ -67,11 +45,11 @@ ScanOutcome scan_options(int argc, char** argv, RunOptions& options) {
         const char* arg = argv[i];
         bool has_value = i + 1 < argc;
         if (has_value && std::strcmp(arg, "--ticks") == 0) {
-            options.ticks = read_int(argv[++i]);
+            options.ticks = read_int_option(argv[++i]);
         } else if (has_value && std::strcmp(arg, "--seed") == 0) {
-            options.seed = read_seed(argv[++i]);
+            options.seed = read_seed_option(argv[++i]);
         } else if (has_value && std::strcmp(arg, "--level") == 0) {
-            options.level = read_int(argv[++i]);
+            options.level = read_int_option(argv[++i]);
         } else if (std::strcmp(arg, "--quiet") == 0) {
             options.quiet = true;
         } else if (std::strcmp(arg, "--json") == 0) {
@@ -84,7 +62,7 @@ ScanOutcome scan_options(int argc, char** argv, RunOptions& options) {
             print_out("%s", USAGE_TEXT);
             return SCAN_EXIT_OK;
         } else if (arg[0] == '-') {
-            print_to(stderr, MSG_UNKNOWN_OPTION, arg);
+            report_unknown_option(arg);
             return SCAN_EXIT_BAD;
         } else {
             options.path = arg;

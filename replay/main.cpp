@@ -22,7 +22,6 @@ namespace {
 
 constexpr const char* USAGE_TEXT =
     "Uso: prendax_replay [--ticks N] [--seed N] [--level N] [--jsonl ARCHIVO] archivo.zkv -o partida.html\n";
-constexpr const char* MSG_UNKNOWN_OPTION = "Opción desconocida: %s\n";
 constexpr const char* MSG_MISSING_VALUE = "Falta el archivo después de %s\n";
 constexpr const char* MSG_MISSING_OUTPUT = "Falta la opción -o con el archivo de la página\n";
 constexpr const char* MSG_MISSING_SOURCE = "Falta el archivo del programa\n";
@@ -50,27 +49,6 @@ Vm machine;
 World world;
 char frame_buffer[FRAME_JSON_CAPACITY];
 
-// Reads a decimal integer as prendax_cli does (atoi, saturating beyond the
-// signed 32-bit range), so the same options play the same match.
-int32_t read_int(const char* text) {
-    while (std::isspace(static_cast<unsigned char>(*text))) text++;
-    bool negative = *text == '-';
-    if (*text == '-' || *text == '+') text++;
-    int64_t value = 0;
-    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
-    for (; *text >= '0' && *text <= '9'; text++) {
-        value = value * 10 + (*text - '0');
-        if (value > limit) {
-            value = limit;
-            break;
-        }
-    }
-    return static_cast<int32_t>(negative ? -value : value);
-}
-
-// Reads a seed as strtoul with base 10 does, kept to 32 bits (-1 gives 4294967295).
-uint32_t read_seed(const char* text) { return static_cast<uint32_t>(std::strtoul(text, nullptr, 10)); }
-
 int bad_invocation(const char* format, const char* arg) {
     print_to(stderr, format, arg);
     print_to(stderr, "%s", USAGE_TEXT);
@@ -86,11 +64,11 @@ ScanOutcome scan_options(int argc, char** argv, ReplayOptions& options) {
         const char* arg = argv[i];
         bool has_value = i + 1 < argc;
         if (has_value && std::strcmp(arg, "--ticks") == 0) {
-            options.ticks = read_int(argv[++i]);
+            options.ticks = read_int_option(argv[++i]);
         } else if (has_value && std::strcmp(arg, "--seed") == 0) {
-            options.seed = read_seed(argv[++i]);
+            options.seed = read_seed_option(argv[++i]);
         } else if (has_value && std::strcmp(arg, "--level") == 0) {
-            options.level = read_int(argv[++i]);
+            options.level = read_int_option(argv[++i]);
         } else if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--jsonl") == 0) {
             if (!has_value) {
                 bad_invocation(MSG_MISSING_VALUE, arg);
@@ -101,7 +79,7 @@ ScanOutcome scan_options(int argc, char** argv, ReplayOptions& options) {
             print_out("%s", USAGE_TEXT);
             return SCAN_EXIT_OK;
         } else if (arg[0] == '-') {
-            print_to(stderr, MSG_UNKNOWN_OPTION, arg);
+            report_unknown_option(arg);
             return SCAN_EXIT_BAD;
         } else {
             options.path = arg;

@@ -1,5 +1,7 @@
-// Reading a robot program from disk and reporting what keeps it from running,
-// shared by every front end.
+// What every front end shares: reading option values and a robot program from
+// disk, and reporting what keeps it from running.
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,6 +12,7 @@ namespace prendax {
 
 namespace {
 
+constexpr const char* MSG_UNKNOWN_OPTION = "Opción desconocida: %s\n";
 constexpr const char* MSG_UNREADABLE = "No se pudo leer %s\n";
 constexpr const char* DIAGNOSTIC_LINE = "[%s] línea %d, col %d: %s\n";
 
@@ -39,6 +42,28 @@ char* read_source_file(const char* path) {
     std::fclose(f);
     return buffer;
 }
+
+// Reads a decimal integer as atoi does, saturating beyond the signed 32-bit range.
+int32_t read_int_option(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) text++;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+') text++;
+    int64_t value = 0;
+    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+    for (; *text >= '0' && *text <= '9'; text++) {
+        value = value * 10 + (*text - '0');
+        if (value > limit) {
+            value = limit;
+            break;
+        }
+    }
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+// Reads a seed as strtoul with base 10 does, kept to 32 bits (-1 gives 4294967295).
+uint32_t read_seed_option(const char* text) { return static_cast<uint32_t>(std::strtoul(text, nullptr, 10)); }
+
+void report_unknown_option(const char* arg) { print_to(stderr, MSG_UNKNOWN_OPTION, arg); }
 
 void report_unreadable(const char* path) { print_to(stderr, MSG_UNREADABLE, path); }
 
