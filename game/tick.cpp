@@ -90,6 +90,22 @@ int free_bullet_slot(const World* world) {
     return -1;
 }
 
+// One past the highest slot in use: the slots above it are all free, so the
+// passes over a table stop there (the tables fill from the lowest slot).
+int enemy_slots_in_use(const World* world) {
+    for (int i = MAX_ENEMIES; i > 0; i--) {
+        if (world->enemies[i - 1].alive) return i;
+    }
+    return 0;
+}
+
+int bullet_slots_in_use(const World* world) {
+    for (int i = MAX_BULLETS; i > 0; i--) {
+        if (world->bullets[i - 1].alive) return i;
+    }
+    return 0;
+}
+
 int free_enemy_slot(const World* world) {
     for (int i = 0; i < MAX_ENEMIES; i++) {
         if (!world->enemies[i].alive) return i;
@@ -206,8 +222,9 @@ void move_enemies(World* world) {
 }
 
 // bullet flight
-void fly_bullets(World* world) {
-    for (Bullet& b : world->bullets) {
+void fly_bullets(World* world, int bullets) {
+    for (int i = 0; i < bullets; i++) {
+        Bullet& b = world->bullets[i];
         if (!b.alive) continue;
         // Bullets never move sideways.
         b.y = b.y + b.vy;
@@ -216,11 +233,15 @@ void fly_bullets(World* world) {
 }
 
 // player bullets against enemies
-void player_bullets_hit(World* world) {
-    for (Bullet& b : world->bullets) {
+void player_bullets_hit(World* world, int bullets) {
+    const int enemies = enemy_slots_in_use(world);
+    if (enemies == 0) return;
+    for (int i = 0; i < bullets; i++) {
+        Bullet& b = world->bullets[i];
         if (!b.alive || !b.friendly) continue;
         // A bullet hits at most one enemy: the lowest slot it overlaps.
-        for (Enemy& enemy : world->enemies) {
+        for (int j = 0; j < enemies; j++) {
+            Enemy& enemy = world->enemies[j];
             if (!enemy.alive || !boxes_touch(b.x, b.y, enemy.x, enemy.y, HIT_BOX_X, HIT_BOX_Y)) continue;
             b.alive = 0;
             enemy.hp -= b.damage;
@@ -237,8 +258,9 @@ void player_bullets_hit(World* world) {
 }
 
 // enemy bullets against the player
-void enemy_bullets_hit(World* world) {
-    for (Bullet& b : world->bullets) {
+void enemy_bullets_hit(World* world, int bullets) {
+    for (int i = 0; i < bullets; i++) {
+        Bullet& b = world->bullets[i];
         if (!b.alive || b.friendly) continue;
         if (!boxes_touch(b.x, b.y, world->px, world->py, HIT_BOX_X, HIT_BOX_Y)) continue;
         b.alive = 0;
@@ -290,9 +312,11 @@ void world_tick(World* world) {
     run_timers(world);
     spawn_enemies(world);
     move_enemies(world);
-    fly_bullets(world);
-    player_bullets_hit(world);
-    enemy_bullets_hit(world);
+    // No step from here on fires a bullet, so the slots in use stay below this bound.
+    const int bullets = bullet_slots_in_use(world);
+    fly_bullets(world, bullets);
+    player_bullets_hit(world, bullets);
+    enemy_bullets_hit(world, bullets);
     enemies_ram_ship(world);
     fade_explosions(world);
     judge(world);
