@@ -90,22 +90,6 @@ int free_bullet_slot(const World* world) {
     return -1;
 }
 
-// One past the highest slot in use: the slots above it are all free, so the
-// passes over a table stop there (the tables fill from the lowest slot).
-int enemy_slots_in_use(const World* world) {
-    for (int i = MAX_ENEMIES; i > 0; i--) {
-        if (world->enemies[i - 1].alive) return i;
-    }
-    return 0;
-}
-
-int bullet_slots_in_use(const World* world) {
-    for (int i = MAX_BULLETS; i > 0; i--) {
-        if (world->bullets[i - 1].alive) return i;
-    }
-    return 0;
-}
-
 int free_enemy_slot(const World* world) {
     for (int i = 0; i < MAX_ENEMIES; i++) {
         if (!world->enemies[i].alive) return i;
@@ -215,27 +199,37 @@ void spawn_enemies(World* world) {
 }
 
 // enemies descend, drift, fire and escape
-void move_enemies(World* world) {
-    for (Enemy& enemy : world->enemies) {
-        if (enemy.alive) advance_enemy(world, enemy);
+// Returns one past the highest slot still in use: the later passes stop there,
+// since no enemy appears after this step.
+int move_enemies(World* world) {
+    int end = 0;
+    for (int i = 0; i < MAX_ENEMIES; i++) {
+        Enemy& enemy = world->enemies[i];
+        if (!enemy.alive) continue;
+        advance_enemy(world, enemy);
+        if (enemy.alive) end = i + 1;
     }
+    return end;
 }
 
 // bullet flight
-void fly_bullets(World* world, int bullets) {
-    for (int i = 0; i < bullets; i++) {
+// Returns one past the highest slot still in flight: no bullet is fired after
+// this step, so the later passes stop there.
+int fly_bullets(World* world) {
+    int end = 0;
+    for (int i = 0; i < MAX_BULLETS; i++) {
         Bullet& b = world->bullets[i];
         if (!b.alive) continue;
         // Bullets never move sideways.
         b.y = b.y + b.vy;
         if (b.y < BULLET_TOP || b.y > BULLET_BOTTOM) b.alive = 0;
+        if (b.alive) end = i + 1;
     }
+    return end;
 }
 
 // player bullets against enemies
-void player_bullets_hit(World* world, int bullets) {
-    const int enemies = enemy_slots_in_use(world);
-    if (enemies == 0) return;
+void player_bullets_hit(World* world, int bullets, int enemies) {
     for (int i = 0; i < bullets; i++) {
         Bullet& b = world->bullets[i];
         if (!b.alive || !b.friendly) continue;
@@ -274,8 +268,9 @@ void enemy_bullets_hit(World* world, int bullets) {
 }
 
 // collisions with the ship
-void enemies_ram_ship(World* world) {
-    for (Enemy& enemy : world->enemies) {
+void enemies_ram_ship(World* world, int enemies) {
+    for (int i = 0; i < enemies; i++) {
+        Enemy& enemy = world->enemies[i];
         if (!enemy.alive || !boxes_touch(enemy.x, enemy.y, world->px, world->py, RAM_BOX_X, RAM_BOX_Y)) continue;
         // A ram earns no points, and destroys the enemy under the shield too.
         damage_player(world, RAM_DAMAGE);
@@ -311,13 +306,11 @@ void world_tick(World* world) {
     advance_clock(world);
     run_timers(world);
     spawn_enemies(world);
-    move_enemies(world);
-    // No step from here on fires a bullet, so the slots in use stay below this bound.
-    const int bullets = bullet_slots_in_use(world);
-    fly_bullets(world, bullets);
-    player_bullets_hit(world, bullets);
+    const int enemies = move_enemies(world);
+    const int bullets = fly_bullets(world);
+    player_bullets_hit(world, bullets, enemies);
     enemy_bullets_hit(world, bullets);
-    enemies_ram_ship(world);
+    enemies_ram_ship(world, enemies);
     fade_explosions(world);
     judge(world);
 }
