@@ -33,4 +33,11 @@ inline constexpr int LISTING_CAPACITY = 65536;   // saturates, no message: whole
 inline constexpr int AST_TEXT_CAPACITY = 16384;  // saturates, no message: cut at 16383 bytes
 inline constexpr int TEXT_SCRATCH_SIZE = 512;    // one formatted piece of the tree text
 
+// A count read from a record that may be hand-made, held to 0..capacity so that
+// a damaged record is never read past the end of its table.
+constexpr int32_t clamp_count(int32_t count, int32_t capacity) {
+    if (count < 0) return 0;
+    return count < capacity ? count : capacity;
+}
+
 }  // namespace prendax

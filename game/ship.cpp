@@ -4,6 +4,7 @@
 #include "game/ship.h"
 
 #include "compiler/sema.h"
+#include "compiler/syntax_tree.h"
 
 namespace prendax {
 
@@ -25,7 +26,6 @@ constexpr double AHEAD_MARGIN = 8.0;         // "ahead" means more than 8 above 
 constexpr double AHEAD_HALF_WIDTH = 30.0;    // ... and less than 30 to either side
 constexpr double SIDE_MARGIN = 16.0;         // "left" and "right" mean more than 16 to that side
 
-enum Direction : int32_t { DIRECTION_UP, DIRECTION_DOWN, DIRECTION_LEFT, DIRECTION_RIGHT };
 // Indices of the reserved variables, in the order of RESERVED_NAMES.
 enum Reserved : int32_t {
     RESERVED_HEALTH,
@@ -84,10 +84,10 @@ int32_t host_game_status(void* context) { return world_status(as_world(context))
 void ship_move(World* world, int32_t direction) {
     if (world == nullptr) return;
     switch (direction) {
-        case DIRECTION_UP: world->py = world->py - MOVE_STEP_Y; break;
-        case DIRECTION_DOWN: world->py = world->py + MOVE_STEP_Y; break;
-        case DIRECTION_LEFT: world->px = world->px - MOVE_STEP_X; break;
-        case DIRECTION_RIGHT: world->px = world->px + MOVE_STEP_X; break;
+        case DIR_UP: world->py = world->py - MOVE_STEP_Y; break;
+        case DIR_DOWN: world->py = world->py + MOVE_STEP_Y; break;
+        case DIR_LEFT: world->px = world->px - MOVE_STEP_X; break;
+        case DIR_RIGHT: world->px = world->px + MOVE_STEP_X; break;
         default: break;
     }
     world->px = clamp(world->px, SHIP_MIN_X, SHIP_MAX_X);

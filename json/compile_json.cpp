@@ -8,6 +8,7 @@
 
 #include "compiler/bytecode.h"
 #include "compiler/diagnostics.h"
+#include "json/diagnostic_json.h"
 #include "compiler/lexer.h"
 #include "compiler/limits.h"
 
@@ -15,24 +16,12 @@ namespace prendax {
 
 namespace {
 
-// A count from a record, limited to the slots its table really has.
-int32_t clamp_count(int32_t count, int32_t capacity) {
-    if (count < 0) return 0;
-    return count < capacity ? count : capacity;
-}
-
 void write_errors(JsonOut* out, const CompileResult* result) {
     int32_t count = clamp_count(result->errorCount, MAX_DIAGNOSTICS);
     for (int32_t i = 0; i < count; i++) {
         const Diagnostic& diag = result->errors[i];
         if (i != 0) json_append(out, ",");
-        json_append(out, "{\"phase\":");
-        json_appendf(out, "%d", static_cast<int>(diag.phase));
-        json_append(out, ",\"phaseName\":");
-        json_string(out, phase_name(diag.phase));
-        json_appendf(out, ",\"line\":%d,\"col\":%d,\"message\":", diag.line, diag.col);
-        json_string_bounded(out, diag.message, sizeof diag.message);
-        json_append(out, "}");
+        json_diagnostic(out, diag);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "compiler/bytecode.h"
 #include "compiler/diagnostics.h"
+#include "json/diagnostic_json.h"
 
 namespace prendax {
 
@@ -14,13 +15,6 @@ namespace {
 
 // Shown as the current instruction when pc is outside the program.
 constexpr const char* NO_INSTRUCTION = "\xE2\x80\x94";  // the em dash
-
-// A count from a record, limited to the slots its table really has, so a
-// damaged record is never read past the end of an array.
-int32_t clamp_count(int32_t count, int32_t capacity) {
-    if (count < 0) return 0;
-    return count < capacity ? count : capacity;
-}
 
 const char* current_instruction_name(const Vm* vm) {
     int32_t codeCount = clamp_count(vm->codeCount, MAX_CODE);
@@ -55,14 +49,7 @@ void write_error(JsonOut* out, const Vm* vm) {
         json_append(out, "null");
         return;
     }
-    const Diagnostic& error = vm->error;
-    json_append(out, "{\"phase\":");
-    json_appendf(out, "%d", static_cast<int>(error.phase));
-    json_append(out, ",\"phaseName\":");
-    json_string(out, phase_name(error.phase));
-    json_appendf(out, ",\"line\":%d,\"col\":%d,\"message\":", error.line, error.col);
-    json_string_bounded(out, error.message, sizeof error.message);
-    json_append(out, "}");
+    json_diagnostic(out, vm->error);
 }
 
 void write_enemies(JsonOut* out, const World* world) {

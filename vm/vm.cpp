@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "compiler/sema.h"
+#include "compiler/syntax_tree.h"
 
 namespace prendax {
 
@@ -21,12 +22,6 @@ constexpr int32_t COUNTER_MAX = INT32_MAX;
 // Counters stop at the largest int32 instead of overflowing on very long runs.
 void count_up(int32_t& counter) {
     if (counter < COUNTER_MAX) counter++;
-}
-
-// A count read from a record that may be hand-made, held to 0..capacity.
-int32_t clamp_count(int32_t count, int32_t capacity) {
-    if (count < 0) return 0;
-    return count < capacity ? count : capacity;
 }
 
 // Copies at most 23 bytes of a name, stopping at its terminator, and terminates it.
@@ -255,10 +250,10 @@ void halt(Vm* vm) {
         case OP_JZ: jump_if(vm, ins, false); break;
         case OP_JNZ: jump_if(vm, ins, true); break;
         case OP_CALL: call_builtin(vm, ins); break;
-        case OP_MOVE_UP: move(vm, 0); break;
-        case OP_MOVE_DOWN: move(vm, 1); break;
-        case OP_MOVE_LEFT: move(vm, 2); break;
-        case OP_MOVE_RIGHT: move(vm, 3); break;
+        case OP_MOVE_UP: move(vm, DIR_UP); break;
+        case OP_MOVE_DOWN: move(vm, DIR_DOWN); break;
+        case OP_MOVE_LEFT: move(vm, DIR_LEFT); break;
+        case OP_MOVE_RIGHT: move(vm, DIR_RIGHT); break;
         case OP_SHOOT: shoot(vm); break;
         case OP_SHIELD: shield(vm); break;
         case OP_WAIT: return start_wait(vm, ins);
