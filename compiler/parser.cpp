@@ -178,15 +178,18 @@ ExprNode* parse_unary(Parser* p) {
     return e;
 }
 
+// The end of a block's statement list while it is being parsed, so that each
+// append is constant work (the tree itself keeps no link to the last statement).
+struct ListEnd {
+    StmtNode** next;
+};
+
+ListEnd list_end(StmtNode* block) { return ListEnd{&block->body}; }
+
 // Appends a statement at the end of a block's list.
-void append_statement(StmtNode* block, StmtNode* s) {
-    if (block->body == nullptr) {
-        block->body = s;
-        return;
-    }
-    StmtNode* last = block->body;
-    while (last->next != nullptr) last = last->next;
-    last->next = s;
+void append_statement(ListEnd& end, StmtNode* s) {
+    *end.next = s;
+    end.next = &s->next;
 }
 
 // The kind of a statement that is its keyword alone: START, END, SHOOT or SHIELD.
@@ -367,6 +370,7 @@ StmtNode* parse_block(Parser* p) {
         p->depth--;
         return block;
     }
+    ListEnd end = list_end(block);
     for (;;) {
         TokenType c = peek(p)->type;
         if (c == TOK_LLAVE_DER || c == TOK_EOF) break;
@@ -376,7 +380,7 @@ StmtNode* parse_block(Parser* p) {
         }
         StmtNode* s = parse_statement(p);
         if (s == nullptr) break;
-        append_statement(block, s);
+        append_statement(end, s);
     }
     p->depth--;
     // Consumes the '}', or reports that the text ended inside the block.
@@ -391,11 +395,12 @@ StmtNode* parse_program(CompilerContext* ctx) {
     const Token& first = ctx->tokens[0];
     StmtNode* root = alloc_stmt(&p, STMT_BLOQUE, first.line, first.col);
     if (root == nullptr) return nullptr;
+    ListEnd end = list_end(root);
     for (;;) {
         if (peek(&p)->type == TOK_EOF || p.hadError) break;
         StmtNode* s = parse_statement(&p);
         if (s == nullptr) break;
-        append_statement(root, s);
+        append_statement(end, s);
     }
     // Stored after an error too: the tree then holds what was completed.
     ctx->root = root;
