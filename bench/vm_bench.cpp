@@ -76,7 +76,10 @@ void BM_BareSwitchLoop(benchmark::State& state) {
                 case OP_PUSH: stack[sp++] = ins.num; break;
                 case OP_LOAD: stack[sp++] = vars[ins.arg]; break;
                 case OP_STORE: vars[ins.arg] = stack[--sp]; break;
-                case OP_ADD: sp--; stack[sp - 1] += stack[sp]; break;
+                case OP_ADD:
+                    sp--;
+                    stack[sp - 1] += stack[sp];
+                    break;
                 case OP_JMP: pc = ins.arg; break;
                 default: break;
             }

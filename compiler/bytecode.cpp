@@ -26,7 +26,7 @@ int32_t emit(CodeGen* gen, int32_t op, int32_t arg, double num, int32_t line) {
         return -1;
     }
     Instruction& ins = result->code[n];
-    ins.op = static_cast<uint8_t>(op);     // kept to 8 bits
+    ins.op = static_cast<uint8_t>(op);  // kept to 8 bits
     ins.arg = arg;
     ins.line = static_cast<int16_t>(line);  // kept to 16 bits
     ins.num = num;
@@ -43,11 +43,8 @@ void operand_text(const CompileResult* result, const Instruction* ins, char (&ou
     out[0] = '\0';
     if (ins == nullptr) return;
     switch (operand_kind(ins->op)) {
-        case OPERAND_NONE:
-            return;
-        case OPERAND_NUMBER:
-            std::snprintf(out, sizeof out, "%g", ins->num);
-            return;
+        case OPERAND_NONE: return;
+        case OPERAND_NUMBER: std::snprintf(out, sizeof out, "%g", ins->num); return;
         case OPERAND_VARIABLE: {
             // An index outside the variable table is shown as a number.
             const int32_t count = result == nullptr ? 0 : result->varCount;
@@ -58,12 +55,8 @@ void operand_text(const CompileResult* result, const Instruction* ins, char (&ou
             }
             return;
         }
-        case OPERAND_ADDRESS:
-            std::snprintf(out, sizeof out, "%04d", ins->arg);
-            return;
-        case OPERAND_BUILTIN:
-            std::snprintf(out, sizeof out, "%s", builtin_name(ins->arg));
-            return;
+        case OPERAND_ADDRESS: std::snprintf(out, sizeof out, "%04d", ins->arg); return;
+        case OPERAND_BUILTIN: std::snprintf(out, sizeof out, "%s", builtin_name(ins->arg)); return;
     }
 }
 

@@ -98,10 +98,10 @@ inline constexpr int OPCODE_COUNT = sizeof(OPCODE_TABLE) / sizeof(OPCODE_TABLE[0
 static_assert(table_is_dense(OPCODE_TABLE) && OPCODE_COUNT == 32);
 
 struct Instruction {
-    uint8_t op;     // an Opcode; any other value is an unknown opcode
-    int32_t arg;    // variable index, jump target or built-in index
-    int16_t line;   // source line; 0 for the closing HALT
-    double num;     // PUSH's constant
+    uint8_t op;    // an Opcode; any other value is an unknown opcode
+    int32_t arg;   // variable index, jump target or built-in index
+    int16_t line;  // source line; 0 for the closing HALT
+    double num;    // PUSH's constant
 };
 
 struct CompilerContext;

@@ -60,15 +60,9 @@ static void gen_operand(CodeGen* gen, const ExprNode* x) {
 void gen_expr(CodeGen* gen, const ExprNode* x) {
     if (gen == nullptr || x == nullptr || gen->failed) return;
     switch (x->kind) {
-        case EXPR_NUM:
-            emit(gen, OP_PUSH, 0, x->value, x->line);
-            return;
-        case EXPR_BOOL:
-            emit(gen, OP_PUSH, 0, x->value != 0.0 ? 1.0 : 0.0, x->line);
-            return;
-        case EXPR_VAR:
-            emit(gen, OP_LOAD, x->varSlot, 0.0, x->line);
-            return;
+        case EXPR_NUM: emit(gen, OP_PUSH, 0, x->value, x->line); return;
+        case EXPR_BOOL: emit(gen, OP_PUSH, 0, x->value != 0.0 ? 1.0 : 0.0, x->line); return;
+        case EXPR_VAR: emit(gen, OP_LOAD, x->varSlot, 0.0, x->line); return;
         case EXPR_CALL:
             gen_operand(gen, x->left);
             emit(gen, OP_CALL, x->funcIndex, 0.0, x->line);
@@ -130,40 +124,23 @@ static void gen_if(CodeGen* gen, const StmtNode* s) {
 void gen_stmt(CodeGen* gen, const StmtNode* s) {
     if (gen == nullptr || s == nullptr || gen->failed) return;
     switch (s->kind) {
-        case STMT_BLOQUE:
-            gen_stmt_list(gen, s->body);
-            return;
-        case STMT_START:
-            return;
-        case STMT_END:
-            emit(gen, OP_HALT, 0, 0.0, s->line);
-            return;
+        case STMT_BLOQUE: gen_stmt_list(gen, s->body); return;
+        case STMT_START: return;
+        case STMT_END: emit(gen, OP_HALT, 0, 0.0, s->line); return;
         case STMT_SET:
             gen_operand(gen, s->expr);
             emit(gen, OP_STORE, s->varSlot, 0.0, s->line);
             return;
-        case STMT_MOVE:
-            emit(gen, move_opcode(s->dir), 0, 0.0, s->line);
-            return;
-        case STMT_SHOOT:
-            emit(gen, OP_SHOOT, 0, 0.0, s->line);
-            return;
-        case STMT_SHIELD:
-            emit(gen, OP_SHIELD, 0, 0.0, s->line);
-            return;
+        case STMT_MOVE: emit(gen, move_opcode(s->dir), 0, 0.0, s->line); return;
+        case STMT_SHOOT: emit(gen, OP_SHOOT, 0, 0.0, s->line); return;
+        case STMT_SHIELD: emit(gen, OP_SHIELD, 0, 0.0, s->line); return;
         case STMT_WAIT:
             gen_operand(gen, s->expr);
             emit(gen, OP_WAIT, 0, 0.0, s->line);
             return;
-        case STMT_REPEAT:
-            gen_repeat(gen, s);
-            return;
-        case STMT_WHILE:
-            gen_while(gen, s);
-            return;
-        case STMT_IF:
-            gen_if(gen, s);
-            return;
+        case STMT_REPEAT: gen_repeat(gen, s); return;
+        case STMT_WHILE: gen_while(gen, s); return;
+        case STMT_IF: gen_if(gen, s); return;
     }
     fail(gen, s->line, s->col, "Instrucción no válida en bytecode");
 }

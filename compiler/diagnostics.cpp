@@ -8,9 +8,7 @@
 
 namespace prendax {
 
-const char* phase_name(int32_t phase) {
-    return table_name(PHASE_TABLE, phase, PHASE_TABLE[PHASE_NINGUNA].name);
-}
+const char* phase_name(int32_t phase) { return table_name(PHASE_TABLE, phase, PHASE_TABLE[PHASE_NINGUNA].name); }
 
 void add_diagnostic(CompilerContext* ctx, Phase phase, int32_t line, int32_t col, const char* format, ...) {
     if (ctx == nullptr) return;

@@ -25,9 +25,8 @@ struct PhaseRow {
 };
 
 inline constexpr PhaseRow PHASE_TABLE[] = {
-    {PHASE_NINGUNA, "ninguna"},       {PHASE_LEXICO, "lexico"},
-    {PHASE_SINTACTICO, "sintactico"}, {PHASE_SEMANTICO, "semantico"},
-    {PHASE_CODIGO, "codigo"},         {PHASE_EJECUCION, "ejecucion"},
+    {PHASE_NINGUNA, "ninguna"},     {PHASE_LEXICO, "lexico"}, {PHASE_SINTACTICO, "sintactico"},
+    {PHASE_SEMANTICO, "semantico"}, {PHASE_CODIGO, "codigo"}, {PHASE_EJECUCION, "ejecucion"},
     {PHASE_JUEGO, "juego"},
 };
 static_assert(table_is_dense(PHASE_TABLE) && sizeof(PHASE_TABLE) / sizeof(PHASE_TABLE[0]) == 7);

@@ -103,11 +103,10 @@ struct Operator {
 
 // Two-byte operators first, so that "<=" wins over "<".
 constexpr Operator OPERATORS[] = {
-    {"<=", TOK_MENOR_IGUAL}, {">=", TOK_MAYOR_IGUAL}, {"==", TOK_IGUAL}, {"!=", TOK_DISTINTO},
-    {"&&", TOK_AND},         {"||", TOK_OR},          {"<", TOK_MENOR},  {">", TOK_MAYOR},
-    {"!", TOK_NOT},          {"+", TOK_SUMA},         {"-", TOK_RESTA},  {"*", TOK_MULT},
-    {"/", TOK_DIV},          {"%", TOK_MOD},          {"(", TOK_PAR_IZQ}, {")", TOK_PAR_DER},
-    {"{", TOK_LLAVE_IZQ},    {"}", TOK_LLAVE_DER},    {",", TOK_COMA},
+    {"<=", TOK_MENOR_IGUAL}, {">=", TOK_MAYOR_IGUAL}, {"==", TOK_IGUAL},    {"!=", TOK_DISTINTO}, {"&&", TOK_AND},
+    {"||", TOK_OR},          {"<", TOK_MENOR},        {">", TOK_MAYOR},     {"!", TOK_NOT},       {"+", TOK_SUMA},
+    {"-", TOK_RESTA},        {"*", TOK_MULT},         {"/", TOK_DIV},       {"%", TOK_MOD},       {"(", TOK_PAR_IZQ},
+    {")", TOK_PAR_DER},      {"{", TOK_LLAVE_IZQ},    {"}", TOK_LLAVE_DER}, {",", TOK_COMA},
 };
 
 // Adds the operator at the position and returns 1, or returns 0 when none starts there.

@@ -107,11 +107,10 @@ struct Keyword {
 
 // Searched in this order; the first entry equal to a name (ignoring ASCII case) wins.
 inline constexpr Keyword KEYWORD_TABLE[] = {
-    {"start", TOK_START},   {"end", TOK_END},     {"set", TOK_SET},       {"move", TOK_MOVE},
-    {"shoot", TOK_SHOOT},   {"shield", TOK_SHIELD}, {"wait", TOK_WAIT},   {"repeat", TOK_REPEAT},
-    {"while", TOK_WHILE},   {"if", TOK_IF},       {"else", TOK_ELSE},     {"up", TOK_UP},
-    {"down", TOK_DOWN},     {"left", TOK_LEFT},   {"right", TOK_RIGHT},   {"true", TOK_TRUE},
-    {"false", TOK_FALSE},   {"and", TOK_AND},     {"or", TOK_OR},         {"not", TOK_NOT},
+    {"start", TOK_START},   {"end", TOK_END},     {"set", TOK_SET},       {"move", TOK_MOVE},   {"shoot", TOK_SHOOT},
+    {"shield", TOK_SHIELD}, {"wait", TOK_WAIT},   {"repeat", TOK_REPEAT}, {"while", TOK_WHILE}, {"if", TOK_IF},
+    {"else", TOK_ELSE},     {"up", TOK_UP},       {"down", TOK_DOWN},     {"left", TOK_LEFT},   {"right", TOK_RIGHT},
+    {"true", TOK_TRUE},     {"false", TOK_FALSE}, {"and", TOK_AND},       {"or", TOK_OR},       {"not", TOK_NOT},
 };
 static_assert(sizeof(KEYWORD_TABLE) / sizeof(KEYWORD_TABLE[0]) == 20);
 

@@ -6,14 +6,14 @@
 
 namespace prendax {
 
-inline constexpr int MAX_SOURCE_BYTES = 16384;   // largest source text compiled
-inline constexpr int MAX_DIAGNOSTICS = 32;       // saturates, no message: later reports are lost
-inline constexpr int MESSAGE_SIZE = 160;         // a message keeps at most 159 bytes
-inline constexpr int MAX_TOKENS = 2048;          // 2047 tokens of the text plus EOF
-inline constexpr int MAX_LEXEME = 47;            // bytes kept of a token's text
+inline constexpr int MAX_SOURCE_BYTES = 16384;  // largest source text compiled
+inline constexpr int MAX_DIAGNOSTICS = 32;      // saturates, no message: later reports are lost
+inline constexpr int MESSAGE_SIZE = 160;        // a message keeps at most 159 bytes
+inline constexpr int MAX_TOKENS = 2048;         // 2047 tokens of the text plus EOF
+inline constexpr int MAX_LEXEME = 47;           // bytes kept of a token's text
 inline constexpr int LEXEME_SIZE = MAX_LEXEME + 1;
-inline constexpr int NUMBER_TEXT_MAX = 63;       // bytes of a number's text that are converted
-inline constexpr int MAX_NAME_LENGTH = 23;       // longest variable or function name
+inline constexpr int NUMBER_TEXT_MAX = 63;  // bytes of a number's text that are converted
+inline constexpr int MAX_NAME_LENGTH = 23;  // longest variable or function name
 // (POSIX already takes the name NAME_MAX for a macro.)
 inline constexpr int NAME_SIZE = 24;             // bytes of a name field, terminator included
 inline constexpr double MAX_NUMBER = 1000000.0;  // largest number literal

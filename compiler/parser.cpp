@@ -155,9 +155,7 @@ ExprNode* parse_prefix_or_primary(Parser* p) {
             e = alloc_expr(p, EXPR_VAR, t->line, t->col);
             if (e != nullptr) copy_name(e->name, t->lexeme);
             return e;
-        case TOK_PAR_IZQ:
-            advance(p);
-            return parse_group(p);
+        case TOK_PAR_IZQ: advance(p); return parse_group(p);
         default:
             report_syntax_error(p, t, "Se esperaba un número, una variable, una llamada o '(' pero se encontró %s",
                                 describe_token(t));

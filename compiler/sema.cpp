@@ -85,8 +85,8 @@ static int define_variable(CompilerContext* ctx, StmtNode* s) {
     int index = find_variable(ctx, s->name);
     if (index >= 0) {
         if (ctx->varReadonly[index]) {
-            add_diagnostic(ctx, PHASE_SEMANTICO, s->line, s->col, "'%s' es una variable reservada y no se puede modificar",
-                           s->name);
+            add_diagnostic(ctx, PHASE_SEMANTICO, s->line, s->col,
+                           "'%s' es una variable reservada y no se puede modificar", s->name);
             ok = 0;
         }
     } else {
@@ -134,12 +134,13 @@ static int check_call(CompilerContext* ctx, ExprNode* x) {
         for (int i = 0; i < BUILTIN_COUNT; i++) candidates[i] = BUILTIN_TABLE[i].name;
         const int close = closest_name(x->name, candidates, BUILTIN_COUNT);
         if (close >= 0) {
-            add_diagnostic(ctx, PHASE_SEMANTICO, x->line, x->col, "Función desconocida '%s'. ¿Quiso decir '%s'?", x->name,
-                           candidates[close]);
+            add_diagnostic(ctx, PHASE_SEMANTICO, x->line, x->col, "Función desconocida '%s'. ¿Quiso decir '%s'?",
+                           x->name, candidates[close]);
         } else {
-            add_diagnostic(ctx, PHASE_SEMANTICO, x->line, x->col,
-                           "Función desconocida '%s'. Disponibles: enemy_ahead(), enemy_left(), enemy_right(), random(n)",
-                           x->name);
+            add_diagnostic(
+                ctx, PHASE_SEMANTICO, x->line, x->col,
+                "Función desconocida '%s'. Disponibles: enemy_ahead(), enemy_left(), enemy_right(), random(n)",
+                x->name);
         }
         return 0;
     }
@@ -168,14 +169,10 @@ int check_expr(CompilerContext* ctx, ExprNode* node) {
     if (ctx == nullptr || node == nullptr) return 0;
     switch (node->kind) {
         case EXPR_NUM:
-        case EXPR_BOOL:
-            return 1;
-        case EXPR_VAR:
-            return check_variable(ctx, node);
-        case EXPR_CALL:
-            return check_call(ctx, node);
-        case EXPR_UNARIO:
-            return check_expr(ctx, node->left);
+        case EXPR_BOOL: return 1;
+        case EXPR_VAR: return check_variable(ctx, node);
+        case EXPR_CALL: return check_call(ctx, node);
+        case EXPR_UNARIO: return check_expr(ctx, node->left);
         case EXPR_BINARIO: {
             // Both operands are always examined, so all their problems are reported.
             const int left = check_expr(ctx, node->left);
@@ -191,14 +188,12 @@ int check_expr(CompilerContext* ctx, ExprNode* node) {
 // Every part of a statement is examined even after an earlier part failed.
 static int check_stmt(CompilerContext* ctx, StmtNode* s) {
     switch (s->kind) {
-        case STMT_BLOQUE:
-            return check_stmt_list(ctx, s->body);
+        case STMT_BLOQUE: return check_stmt_list(ctx, s->body);
         case STMT_START:
         case STMT_END:
         case STMT_MOVE:
         case STMT_SHOOT:
-        case STMT_SHIELD:
-            return 1;
+        case STMT_SHIELD: return 1;
         case STMT_SET: {
             const int defined = define_variable(ctx, s);
             const int value = check_expr(ctx, s->expr);

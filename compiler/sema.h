@@ -7,7 +7,7 @@
 namespace prendax {
 
 // The six read-only variables every program starts with, in index order.
-inline constexpr const char* RESERVED_NAMES[RESERVED_VARS] = {"health", "score", "enemies_left",
+inline constexpr const char* RESERVED_NAMES[RESERVED_VARS] = {"health", "score",  "enemies_left",
                                                               "level",  "shield", "ticks"};
 
 struct BuiltinRow {

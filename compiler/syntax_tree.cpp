@@ -22,10 +22,9 @@ struct OperatorText {
 
 // AND, OR and NOT are spelled with their symbols whatever the source used.
 constexpr OperatorText OPERATOR_TEXTS[] = {
-    {TOK_SUMA, "+"},         {TOK_RESTA, "-"},        {TOK_MULT, "*"},  {TOK_DIV, "/"},
-    {TOK_MOD, "%"},          {TOK_MENOR, "<"},        {TOK_MAYOR, ">"}, {TOK_MENOR_IGUAL, "<="},
-    {TOK_MAYOR_IGUAL, ">="}, {TOK_IGUAL, "=="},       {TOK_DISTINTO, "!="}, {TOK_AND, "&&"},
-    {TOK_OR, "||"},          {TOK_NOT, "!"},
+    {TOK_SUMA, "+"},      {TOK_RESTA, "-"}, {TOK_MULT, "*"},         {TOK_DIV, "/"},          {TOK_MOD, "%"},
+    {TOK_MENOR, "<"},     {TOK_MAYOR, ">"}, {TOK_MENOR_IGUAL, "<="}, {TOK_MAYOR_IGUAL, ">="}, {TOK_IGUAL, "=="},
+    {TOK_DISTINTO, "!="}, {TOK_AND, "&&"},  {TOK_OR, "||"},          {TOK_NOT, "!"},
 };
 
 // A pool is full at MAX_STMTS / MAX_EXPRS nodes; a count outside 0..max is

@@ -30,9 +30,9 @@ struct StmtKindRow {
 };
 
 inline constexpr StmtKindRow STMT_KIND_TABLE[] = {
-    {STMT_BLOQUE, "BLOQUE"}, {STMT_START, "START"},   {STMT_END, "END"},       {STMT_SET, "SET"},
-    {STMT_MOVE, "MOVE"},     {STMT_SHOOT, "SHOOT"},   {STMT_SHIELD, "SHIELD"}, {STMT_WAIT, "WAIT"},
-    {STMT_REPEAT, "REPEAT"}, {STMT_WHILE, "WHILE"},   {STMT_IF, "IF"},
+    {STMT_BLOQUE, "BLOQUE"}, {STMT_START, "START"}, {STMT_END, "END"},       {STMT_SET, "SET"},
+    {STMT_MOVE, "MOVE"},     {STMT_SHOOT, "SHOOT"}, {STMT_SHIELD, "SHIELD"}, {STMT_WAIT, "WAIT"},
+    {STMT_REPEAT, "REPEAT"}, {STMT_WHILE, "WHILE"}, {STMT_IF, "IF"},
 };
 static_assert(table_is_dense(STMT_KIND_TABLE) && sizeof(STMT_KIND_TABLE) / sizeof(STMT_KIND_TABLE[0]) == 11);
 

@@ -10,21 +10,21 @@ namespace prendax {
 
 namespace {
 
-constexpr double MOVE_STEP_Y = 18.0;         // one MOVE UP or DOWN
-constexpr double MOVE_STEP_X = 16.0;         // one MOVE LEFT or RIGHT
-constexpr double SHIP_MIN_X = 24.0;          // the ship stays in the band x 24 ...
-constexpr double SHIP_MAX_X = 456.0;         // ... to 456
-constexpr double SHIP_MIN_Y = 330.0;         // and y 330 ...
-constexpr double SHIP_MAX_Y = 604.0;         // ... to 604
-constexpr double SHOT_OFFSET = 22.0;         // a player bullet starts 22 above the ship
-constexpr double SHOT_SPEED = -7.0;          // and climbs 7 per tick
-constexpr int32_t SHOT_DAMAGE = 1;           // one hit point per player bullet
-constexpr int32_t SHOOT_COOLDOWN = 7;        // ticks between two shots
-constexpr int32_t SHIELD_TICKS = 180;        // ticks the shield stays up
-constexpr int32_t SHIELD_COOLDOWN = 600;     // ticks before the shield can be raised again
-constexpr double AHEAD_MARGIN = 8.0;         // "ahead" means more than 8 above the ship ...
-constexpr double AHEAD_HALF_WIDTH = 30.0;    // ... and less than 30 to either side
-constexpr double SIDE_MARGIN = 16.0;         // "left" and "right" mean more than 16 to that side
+constexpr double MOVE_STEP_Y = 18.0;       // one MOVE UP or DOWN
+constexpr double MOVE_STEP_X = 16.0;       // one MOVE LEFT or RIGHT
+constexpr double SHIP_MIN_X = 24.0;        // the ship stays in the band x 24 ...
+constexpr double SHIP_MAX_X = 456.0;       // ... to 456
+constexpr double SHIP_MIN_Y = 330.0;       // and y 330 ...
+constexpr double SHIP_MAX_Y = 604.0;       // ... to 604
+constexpr double SHOT_OFFSET = 22.0;       // a player bullet starts 22 above the ship
+constexpr double SHOT_SPEED = -7.0;        // and climbs 7 per tick
+constexpr int32_t SHOT_DAMAGE = 1;         // one hit point per player bullet
+constexpr int32_t SHOOT_COOLDOWN = 7;      // ticks between two shots
+constexpr int32_t SHIELD_TICKS = 180;      // ticks the shield stays up
+constexpr int32_t SHIELD_COOLDOWN = 600;   // ticks before the shield can be raised again
+constexpr double AHEAD_MARGIN = 8.0;       // "ahead" means more than 8 above the ship ...
+constexpr double AHEAD_HALF_WIDTH = 30.0;  // ... and less than 30 to either side
+constexpr double SIDE_MARGIN = 16.0;       // "left" and "right" mean more than 16 to that side
 
 // Indices of the reserved variables, in the order of RESERVED_NAMES.
 enum Reserved : int32_t {

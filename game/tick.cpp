@@ -32,21 +32,21 @@ constexpr uint32_t FIRST_FIRE_SPREAD = 150;      // the first shot comes after 9
 constexpr int32_t FIRST_FIRE_DELAY = 90;
 
 // Enemy motion and fire.
-constexpr double DRIFT_RATE = 0.03;          // radians of drift per game tick
-constexpr double DRIFT_AMPLITUDE = 0.8;      // sideways units per tick at the crest of the drift
-constexpr double ENEMY_MIN_X = 18.0;         // enemies stay within x 18 ...
-constexpr double ENEMY_MAX_X = 462.0;        // ... to 462
-constexpr double FIRE_BAND_TOP = 20.0;       // an enemy fires only while 20 < y ...
-constexpr double FIRE_BAND_BOTTOM = 380.0;   // ... < 380
-constexpr uint32_t FIRE_SPREAD = 180;        // later shots come 160 + (draw mod 180) ticks apart
+constexpr double DRIFT_RATE = 0.03;         // radians of drift per game tick
+constexpr double DRIFT_AMPLITUDE = 0.8;     // sideways units per tick at the crest of the drift
+constexpr double ENEMY_MIN_X = 18.0;        // enemies stay within x 18 ...
+constexpr double ENEMY_MAX_X = 462.0;       // ... to 462
+constexpr double FIRE_BAND_TOP = 20.0;      // an enemy fires only while 20 < y ...
+constexpr double FIRE_BAND_BOTTOM = 380.0;  // ... < 380
+constexpr uint32_t FIRE_SPREAD = 180;       // later shots come 160 + (draw mod 180) ticks apart
 constexpr int32_t FIRE_DELAY = 160;
-constexpr double ENEMY_BULLET_OFFSET = 16.0;          // an enemy bullet starts 16 below the enemy
-constexpr double ENEMY_BULLET_SPEED = 2.1;            // and falls 2.1 + 0.15 x level per tick
+constexpr double ENEMY_BULLET_OFFSET = 16.0;  // an enemy bullet starts 16 below the enemy
+constexpr double ENEMY_BULLET_SPEED = 2.1;    // and falls 2.1 + 0.15 x level per tick
 constexpr double ENEMY_BULLET_SPEED_PER_LEVEL = 0.15;
-constexpr int32_t ENEMY_BULLET_DAMAGE = 9;            // an enemy bullet deals 9 + 3 x type
+constexpr int32_t ENEMY_BULLET_DAMAGE = 9;  // an enemy bullet deals 9 + 3 x type
 constexpr int32_t ENEMY_BULLET_DAMAGE_PER_TYPE = 3;
-constexpr double ESCAPE_LINE = 612.0;   // an enemy below y 612 has escaped ...
-constexpr int32_t ESCAPE_DAMAGE = 15;   // ... and costs the player 15
+constexpr double ESCAPE_LINE = 612.0;  // an enemy below y 612 has escaped ...
+constexpr int32_t ESCAPE_DAMAGE = 15;  // ... and costs the player 15
 
 // Bullets and hits.
 constexpr double BULLET_TOP = -24.0;     // bullets stay in flight while -24 <= y ...

@@ -6,9 +6,9 @@
 
 namespace prendax {
 
-inline constexpr int MAX_ENEMIES = 48;     // saturates, no message: a full table skips the spawn
-inline constexpr int MAX_BULLETS = 128;    // saturates, no message: a full table skips the bullet
-inline constexpr int MAX_EXPLOSIONS = 24;  // saturates, no message: the least-life entry is replaced
+inline constexpr int MAX_ENEMIES = 48;                    // saturates, no message: a full table skips the spawn
+inline constexpr int MAX_BULLETS = 128;                   // saturates, no message: a full table skips the bullet
+inline constexpr int MAX_EXPLOSIONS = 24;                 // saturates, no message: the least-life entry is replaced
 inline constexpr uint32_t ZERO_SEED_STATE = 0xB17E0A55u;  // the generator cannot start from 0
 inline constexpr int FIELD_WIDTH = 480;
 inline constexpr int FIELD_HEIGHT = 640;
@@ -16,15 +16,15 @@ inline constexpr int MIN_LEVEL = 1;
 inline constexpr int MAX_LEVEL = 3;
 inline constexpr int WAVE_COUNT = 3;
 
-inline constexpr double PLAYER_START_X = 240.0;      // the ship starts centred ...
-inline constexpr double PLAYER_START_Y = 560.0;      // ... near the bottom of the field
-inline constexpr int32_t PLAYER_START_HEALTH = 100;  // health at the start of a match
-inline constexpr int32_t FIRST_WAVE = 1;             // a match opens with wave 1
-inline constexpr int32_t WAVE_SPAWN_DELAY = 20;      // ticks before the first enemy of every wave
-inline constexpr int32_t WAVE_EXTRA_ENEMIES = 3;     // a wave holds wave + level + 3 enemies
-inline constexpr int32_t EXPLOSION_LIFE = 24;        // ticks a hit or destruction explosion lasts
-inline constexpr int32_t SHIELD_EXPLOSION_LIFE = 36; // ticks a shield explosion lasts
-inline constexpr uint32_t FRACTION_SCALE = 100000u;  // a fraction is (draw mod 100000) / 100000.0
+inline constexpr double PLAYER_START_X = 240.0;       // the ship starts centred ...
+inline constexpr double PLAYER_START_Y = 560.0;       // ... near the bottom of the field
+inline constexpr int32_t PLAYER_START_HEALTH = 100;   // health at the start of a match
+inline constexpr int32_t FIRST_WAVE = 1;              // a match opens with wave 1
+inline constexpr int32_t WAVE_SPAWN_DELAY = 20;       // ticks before the first enemy of every wave
+inline constexpr int32_t WAVE_EXTRA_ENEMIES = 3;      // a wave holds wave + level + 3 enemies
+inline constexpr int32_t EXPLOSION_LIFE = 24;         // ticks a hit or destruction explosion lasts
+inline constexpr int32_t SHIELD_EXPLOSION_LIFE = 36;  // ticks a shield explosion lasts
+inline constexpr uint32_t FRACTION_SCALE = 100000u;   // a fraction is (draw mod 100000) / 100000.0
 
 enum GameStatus : int32_t { GAME_PLAYING, GAME_VICTORY, GAME_DEFEAT };
 

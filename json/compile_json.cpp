@@ -8,9 +8,9 @@
 
 #include "compiler/bytecode.h"
 #include "compiler/diagnostics.h"
-#include "json/diagnostic_json.h"
 #include "compiler/lexer.h"
 #include "compiler/limits.h"
+#include "json/diagnostic_json.h"
 
 namespace prendax {
 

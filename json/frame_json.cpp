@@ -117,8 +117,8 @@ void world_to_json(JsonOut* out, const World* world) {
     }
     json_append(out, "{");
     // Coordinates are always finite in a real world, so "%g" needs no guard.
-    json_appendf(out, "\"px\":%g,\"py\":%g,\"health\":%d,\"score\":%d,\"level\":%d,\"wave\":%d,\"ticks\":%d",
-                 world->px, world->py, world->health, world->score, world->level, world->wave, world->ticks);
+    json_appendf(out, "\"px\":%g,\"py\":%g,\"health\":%d,\"score\":%d,\"level\":%d,\"wave\":%d,\"ticks\":%d", world->px,
+                 world->py, world->health, world->score, world->level, world->wave, world->ticks);
     json_appendf(out, ",\"shield\":%d,\"shieldCooldown\":%d,\"shootCooldown\":%d,\"hitFlash\":%d",
                  world->shield > 0 ? 1 : 0, world->shieldCooldown, world->shootCooldown, world->hitFlash);
     json_appendf(out, ",\"width\":%d,\"height\":%d,\"status\":%d", world->width, world->height, world->status);

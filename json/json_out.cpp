@@ -92,9 +92,7 @@ void json_string_bounded(JsonOut* out, const char* text, std::size_t maxBytes) {
     json_append(out, "\"");
 }
 
-void json_string(JsonOut* out, const char* text) {
-    json_string_bounded(out, text, static_cast<std::size_t>(-1));
-}
+void json_string(JsonOut* out, const char* text) { json_string_bounded(out, text, static_cast<std::size_t>(-1)); }
 
 void json_number(JsonOut* out, double value) {
     if (!std::isnan(value) && value >= -JSON_NUMBER_LIMIT && value <= JSON_NUMBER_LIMIT) {

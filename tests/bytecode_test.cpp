@@ -57,8 +57,8 @@ TEST_F(BytecodeTest, OpcodeNamesFallBackOutsideTheTable) {
         int32_t op;
         const char* name;
     };
-    const Case cases[] = {{0, "PUSH"}, {18, "JMP"}, {29, "REPEAT_START"}, {31, "HALT"},
-                          {32, "?"},   {40, "?"},   {-1, "?"},            {255, "?"}};
+    const Case cases[] = {{0, "PUSH"}, {18, "JMP"}, {29, "REPEAT_START"}, {31, "HALT"}, {32, "?"}, {40, "?"},
+                          {-1, "?"},   {255, "?"}};
     for (const Case& c : cases) EXPECT_STREQ(opcode_name(c.op), c.name) << c.op;
 }
 

@@ -59,12 +59,11 @@ TEST(CodegenTest, ExampleProgramInstructionByInstruction) {
         "END\n";
     ASSERT_EQ(compile(source), 1);
     const Expected expected[] = {
-        {"PUSH", 0, 4.0, 2},     {"REPEAT_START", 7, 0.0, 2}, {"SHOOT", 0, 0.0, 2},  {"PUSH", 0, 8.0, 2},
-        {"WAIT", 0, 0.0, 2},     {"MOVE_RIGHT", 0, 0.0, 2},   {"REPEAT_END", 0, 0.0, 2},
-        {"LOAD", 0, 0.0, 3},     {"PUSH", 0, 0.0, 3},         {"GT", 0, 0.0, 3},     {"JZ", 19, 0.0, 3},
-        {"CALL", 0, 0.0, 4},     {"JZ", 15, 0.0, 4},          {"SHOOT", 0, 0.0, 4},  {"JMP", 16, 0.0, 4},
-        {"MOVE_LEFT", 0, 0.0, 4}, {"PUSH", 0, 3.0, 5},        {"WAIT", 0, 0.0, 5},   {"JMP", 7, 0.0, 3},
-        {"HALT", 0, 0.0, 7},
+        {"PUSH", 0, 4.0, 2}, {"REPEAT_START", 7, 0.0, 2}, {"SHOOT", 0, 0.0, 2},      {"PUSH", 0, 8.0, 2},
+        {"WAIT", 0, 0.0, 2}, {"MOVE_RIGHT", 0, 0.0, 2},   {"REPEAT_END", 0, 0.0, 2}, {"LOAD", 0, 0.0, 3},
+        {"PUSH", 0, 0.0, 3}, {"GT", 0, 0.0, 3},           {"JZ", 19, 0.0, 3},        {"CALL", 0, 0.0, 4},
+        {"JZ", 15, 0.0, 4},  {"SHOOT", 0, 0.0, 4},        {"JMP", 16, 0.0, 4},       {"MOVE_LEFT", 0, 0.0, 4},
+        {"PUSH", 0, 3.0, 5}, {"WAIT", 0, 0.0, 5},         {"JMP", 7, 0.0, 3},        {"HALT", 0, 0.0, 7},
     };
     const int count = sizeof expected / sizeof expected[0];
     ASSERT_EQ(g_result.codeCount, count);
@@ -114,8 +113,7 @@ TEST(CodegenTest, InstructionSequences) {
         {"SET a 1 SET b NOT a", {"PUSH", "STORE", "LOAD", "NOT", "STORE", "HALT"}},
         {"SET a 1 SET b !a", {"PUSH", "STORE", "LOAD", "NOT", "STORE", "HALT"}},
         {"SET b TRUE", {"PUSH", "STORE", "HALT"}},
-        {"SET a 1 SET b 0 SET c a AND b",
-         {"PUSH", "STORE", "PUSH", "STORE", "LOAD", "LOAD", "AND", "STORE", "HALT"}},
+        {"SET a 1 SET b 0 SET c a AND b", {"PUSH", "STORE", "PUSH", "STORE", "LOAD", "LOAD", "AND", "STORE", "HALT"}},
         {"MOVE UP MOVE DOWN MOVE LEFT MOVE RIGHT SHIELD",
          {"MOVE_UP", "MOVE_DOWN", "MOVE_LEFT", "MOVE_RIGHT", "SHIELD", "HALT"}},
         {"WAIT random(5)", {"PUSH", "CALL", "WAIT", "HALT"}},
@@ -207,10 +205,13 @@ TEST(CodegenTest, OperandsAndTargets) {
           {"WAIT", 0, 0.0, 4},
           {"HALT", 0, 0.0, 0}}},
         {"WAIT 0.5 -\n-\n2",
-         {{"PUSH", 0, 0.5, 1}, {"PUSH", 0, 2.0, 3}, {"NEG", 0, 0.0, 2}, {"SUB", 0, 0.0, 1}, {"WAIT", 0, 0.0, 1},
+         {{"PUSH", 0, 0.5, 1},
+          {"PUSH", 0, 2.0, 3},
+          {"NEG", 0, 0.0, 2},
+          {"SUB", 0, 0.0, 1},
+          {"WAIT", 0, 0.0, 1},
           {"HALT", 0, 0.0, 0}}},
-        {"IF 1 {\nEND\n}",
-         {{"PUSH", 0, 1.0, 1}, {"JZ", 3, 0.0, 1}, {"HALT", 0, 0.0, 2}, {"HALT", 0, 0.0, 0}}},
+        {"IF 1 {\nEND\n}", {{"PUSH", 0, 1.0, 1}, {"JZ", 3, 0.0, 1}, {"HALT", 0, 0.0, 2}, {"HALT", 0, 0.0, 0}}},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(compile(c.source), 1) << c.source;

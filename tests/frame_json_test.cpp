@@ -232,8 +232,7 @@ TEST(FrameJson, ErrorObject) {
     r.vm->steps = 41;
     r.vm->ticks = 3;
     std::string text = vm_text(r.vm.get());
-    EXPECT_NE(text.find("{\"status\":\"error\",\"statusCode\":6,\"pc\":2,\"steps\":41,\"ticks\":3,"),
-              std::string::npos)
+    EXPECT_NE(text.find("{\"status\":\"error\",\"statusCode\":6,\"pc\":2,\"steps\":41,\"ticks\":3,"), std::string::npos)
         << text;
     const std::string tail =
         "\"loopDepth\":0,\"error\":{\"phase\":5,\"phaseName\":\"ejecucion\",\"line\":12,\"col\":0,"
@@ -252,8 +251,12 @@ TEST(FrameJson, StatusNamesAndCounters) {
         int32_t status;
         const char* name;
     };
-    const Case cases[] = {{VM_LISTO, "listo"},     {VM_ESPERANDO, "esperando"}, {VM_HALT, "halt"},
-                          {VM_VICTORIA, "victoria"}, {VM_DERROTA, "derrota"},   {9, "?"},
+    const Case cases[] = {{VM_LISTO, "listo"},
+                          {VM_ESPERANDO, "esperando"},
+                          {VM_HALT, "halt"},
+                          {VM_VICTORIA, "victoria"},
+                          {VM_DERROTA, "derrota"},
+                          {9, "?"},
                           {-1, "?"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
@@ -359,8 +362,7 @@ TEST(FrameJson, TooSmallBufferEndsAtTheLastWholePiece) {
     const std::string vmPrefix = "{\"vm\":{";
     const std::string statusPiece = "\"status\":";
     const std::string countersStart = vmPrefix + statusPiece + "\"ejecutando\"";
-    const std::string countersPiece =
-        ",\"statusCode\":1,\"pc\":0,\"steps\":0,\"ticks\":0,\"wait\":0,\"budgetHits\":0";
+    const std::string countersPiece = ",\"statusCode\":1,\"pc\":0,\"steps\":0,\"ticks\":0,\"wait\":0,\"budgetHits\":0";
     ASSERT_EQ(full.compare(0, countersStart.size() + countersPiece.size(), countersStart + countersPiece), 0);
 
     struct Case {
@@ -371,7 +373,7 @@ TEST(FrameJson, TooSmallBufferEndsAtTheLastWholePiece) {
         {0, ""},
         {1, ""},
         {2, ""},
-        {8, "{\"vm\":"},                 // the object's "{" needs one byte more
+        {8, "{\"vm\":"},  // the object's "{" needs one byte more
         {9, vmPrefix},
         {vmPrefix.size() + statusPiece.size() + 1, vmPrefix},
         {vmPrefix.size() + statusPiece.size() + 2, vmPrefix + statusPiece},
@@ -409,7 +411,6 @@ TEST(FrameJson, TooSmallBufferEndsAtTheLastWholePiece) {
         ASSERT_EQ(buf[cap], '#') << cap;
     }
 }
-
 
 // A real match set up as the driver does it: compile, start the world, load
 // and reset the machine, copy the reserved variables.

@@ -192,9 +192,7 @@ TEST(JsonOut, StringBytesFromHighHalfPassUnchanged) {
     EXPECT_EQ(string_literal(all.c_str()), "\"" + all + "\"");
 }
 
-TEST(JsonOut, AbsentStringIsEmptyLiteral) {
-    EXPECT_EQ(string_literal(nullptr), "\"\"");
-}
+TEST(JsonOut, AbsentStringIsEmptyLiteral) { EXPECT_EQ(string_literal(nullptr), "\"\""); }
 
 TEST(JsonOut, BoundedStringStopsAtTheFieldEnd) {
     char field[4] = {'a', 'b', 'c', 'd'};  // no terminator inside the field
@@ -215,11 +213,11 @@ TEST(JsonOut, StringIsCutBetweenWholeEscapes) {
         const char* text;
     };
     const Case cases[] = {
-        {6, "abcdef", "\"abc"},     // room for four characters
-        {5, "a\"b", "\"a"},         // the two-character escape does not fit after "a
-        {6, "a\"b", "\"a\\\""},     // it does with one more byte
-        {8, "\x01", "\""},          // the six-character escape is one piece
-        {9, "\x01", "\"\\u0001"},   // ... and the closing quote is another
+        {6, "abcdef", "\"abc"},    // room for four characters
+        {5, "a\"b", "\"a"},        // the two-character escape does not fit after "a
+        {6, "a\"b", "\"a\\\""},    // it does with one more byte
+        {8, "\x01", "\""},         // the six-character escape is one piece
+        {9, "\x01", "\"\\u0001"},  // ... and the closing quote is another
         {10, "\x01", "\"\\u0001\""},
     };
     for (const Case& c : cases) {

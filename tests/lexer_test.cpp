@@ -51,17 +51,20 @@ const LexCase LEX_CASES[] = {
     {"SHOOT", "SHOOT SHOOT @1:1 | EOF  @1:6", ""},
     {"SHOOT\n", "SHOOT SHOOT @1:1 | EOF  @2:1", ""},
     {"// solo un comentario", "EOF  @1:22", ""},
-    {"SET x = 5", "SET SET @1:1 | IDENTIFICADOR x @1:5 | NUMERO 5 @1:9 | EOF  @1:10",
-     "1:7 Carácter no reconocido '='"},
+    {"SET x = 5", "SET SET @1:1 | IDENTIFICADOR x @1:5 | NUMERO 5 @1:9 | EOF  @1:10", "1:7 Carácter no reconocido '='"},
     {"x == 5", "IDENTIFICADOR x @1:1 | IGUAL == @1:3 | NUMERO 5 @1:6 | EOF  @1:7", ""},
     {"Repeat REPEAT repeat Health",
      "REPEAT Repeat @1:1 | REPEAT REPEAT @1:8 | REPEAT repeat @1:15 | IDENTIFICADOR Health @1:22 | EOF  @1:28", ""},
-    {"a AND b and c && d", "IDENTIFICADOR a @1:1 | AND AND @1:3 | IDENTIFICADOR b @1:7 | AND and @1:9 | "
-                           "IDENTIFICADOR c @1:13 | AND && @1:15 | IDENTIFICADOR d @1:18 | EOF  @1:19", ""},
+    {"a AND b and c && d",
+     "IDENTIFICADOR a @1:1 | AND AND @1:3 | IDENTIFICADOR b @1:7 | AND and @1:9 | "
+     "IDENTIFICADOR c @1:13 | AND && @1:15 | IDENTIFICADOR d @1:18 | EOF  @1:19",
+     ""},
     {"or || not ! !=", "OR or @1:1 | OR || @1:4 | NOT not @1:7 | NOT ! @1:11 | DISTINTO != @1:13 | EOF  @1:15", ""},
     {"< <= > >=", "MENOR < @1:1 | MENOR_IGUAL <= @1:3 | MAYOR > @1:6 | MAYOR_IGUAL >= @1:8 | EOF  @1:10", ""},
-    {"+-*/%(){},", "SUMA + @1:1 | RESTA - @1:2 | MULT * @1:3 | DIV / @1:4 | MOD % @1:5 | PAR_IZQ ( @1:6 | "
-                   "PAR_DER ) @1:7 | LLAVE_IZQ { @1:8 | LLAVE_DER } @1:9 | COMA , @1:10 | EOF  @1:11", ""},
+    {"+-*/%(){},",
+     "SUMA + @1:1 | RESTA - @1:2 | MULT * @1:3 | DIV / @1:4 | MOD % @1:5 | PAR_IZQ ( @1:6 | "
+     "PAR_DER ) @1:7 | LLAVE_IZQ { @1:8 | LLAVE_DER } @1:9 | COMA , @1:10 | EOF  @1:11",
+     ""},
     {"a / / b // c", "IDENTIFICADOR a @1:1 | DIV / @1:3 | DIV / @1:5 | IDENTIFICADOR b @1:7 | EOF  @1:13", ""},
     {"& | = .", "EOF  @1:8",
      "1:1 Carácter no reconocido '&' | 1:3 Carácter no reconocido '|' | 1:5 Carácter no reconocido '=' | "
@@ -141,8 +144,9 @@ TEST(Lexer, DemoProgram) {
         TokenType type;
         int col;
     };
-    const Expected line3[] = {{TOK_REPEAT, 1}, {TOK_NUMERO, 8},  {TOK_LLAVE_IZQ, 10}, {TOK_SHOOT, 12}, {TOK_WAIT, 18},
-                              {TOK_NUMERO, 23}, {TOK_MOVE, 25}, {TOK_RIGHT, 30},     {TOK_LLAVE_DER, 36}};
+    const Expected line3[] = {{TOK_REPEAT, 1}, {TOK_NUMERO, 8}, {TOK_LLAVE_IZQ, 10},
+                              {TOK_SHOOT, 12}, {TOK_WAIT, 18},  {TOK_NUMERO, 23},
+                              {TOK_MOVE, 25},  {TOK_RIGHT, 30}, {TOK_LLAVE_DER, 36}};
     for (int i = 0; i < 9; i++) {
         const Token& t = ctx.tokens[1 + i];
         EXPECT_EQ(t.type, line3[i].type) << i;

@@ -285,18 +285,19 @@ TEST(TokenAccess, EmptyTokenArray) {
 }
 
 TEST(StatementParser, StatementKindsAndPositions) {
-    parse("START\nSET x 3\n  MOVE up MOVE DOWN MOVE Left MOVE RIGHT\nSHOOT SHIELD WAIT 2\n"
-          "REPEAT 2 { END }\nWHILE x {}\nIF x { } ELSE { START }\nIF 0 { }\nEND SHOOT");
+    parse(
+        "START\nSET x 3\n  MOVE up MOVE DOWN MOVE Left MOVE RIGHT\nSHOOT SHIELD WAIT 2\n"
+        "REPEAT 2 { END }\nWHILE x {}\nIF x { } ELSE { START }\nIF 0 { }\nEND SHOOT");
     ASSERT_EQ(ctx.diagCount, 0);
     struct Expect {
         StmtKind kind;
         int line, col, dir;
     };
     const Expect want[] = {
-        {STMT_START, 1, 1, 0},  {STMT_SET, 2, 1, 0},   {STMT_MOVE, 3, 3, 0},    {STMT_MOVE, 3, 11, 1},
-        {STMT_MOVE, 3, 21, 2},  {STMT_MOVE, 3, 31, 3}, {STMT_SHOOT, 4, 1, 0},   {STMT_SHIELD, 4, 7, 0},
-        {STMT_WAIT, 4, 14, 0},  {STMT_REPEAT, 5, 1, 0}, {STMT_WHILE, 6, 1, 0},  {STMT_IF, 7, 1, 0},
-        {STMT_IF, 8, 1, 0},     {STMT_END, 9, 1, 0},   {STMT_SHOOT, 9, 5, 0},
+        {STMT_START, 1, 1, 0}, {STMT_SET, 2, 1, 0},    {STMT_MOVE, 3, 3, 0},  {STMT_MOVE, 3, 11, 1},
+        {STMT_MOVE, 3, 21, 2}, {STMT_MOVE, 3, 31, 3},  {STMT_SHOOT, 4, 1, 0}, {STMT_SHIELD, 4, 7, 0},
+        {STMT_WAIT, 4, 14, 0}, {STMT_REPEAT, 5, 1, 0}, {STMT_WHILE, 6, 1, 0}, {STMT_IF, 7, 1, 0},
+        {STMT_IF, 8, 1, 0},    {STMT_END, 9, 1, 0},    {STMT_SHOOT, 9, 5, 0},
     };
     ASSERT_NE(ctx.root, nullptr);
     EXPECT_EQ(ctx.root->kind, STMT_BLOQUE);
@@ -447,8 +448,7 @@ TEST(StatementParser, NestedBlocks) {
         const char* inner;
         bool accepted;
     };
-    const Case cases[] = {{"SHOOT", true}, {"START END MOVE LEFT SHIELD", true}, {"SET x 1", false},
-                          {"WAIT 1", false}};
+    const Case cases[] = {{"SHOOT", true}, {"START END MOVE LEFT SHIELD", true}, {"SET x 1", false}, {"WAIT 1", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.inner);
         std::string open = repeat("WHILE 1 { ", 64);
@@ -614,11 +614,10 @@ TEST(SyntaxTree, OperatorTextAndNames) {
         const char* text;
     };
     const Case cases[] = {
-        {TOK_SUMA, "+"},         {TOK_RESTA, "-"},     {TOK_MULT, "*"},      {TOK_DIV, "/"},
-        {TOK_MOD, "%"},          {TOK_MENOR, "<"},     {TOK_MAYOR, ">"},     {TOK_MENOR_IGUAL, "<="},
-        {TOK_MAYOR_IGUAL, ">="}, {TOK_IGUAL, "=="},    {TOK_DISTINTO, "!="}, {TOK_AND, "&&"},
-        {TOK_OR, "||"},          {TOK_NOT, "!"},       {TOK_LLAVE_IZQ, "?"}, {TOK_EOF, "?"},
-        {-1, "?"},               {TOKEN_TYPE_COUNT, "?"},
+        {TOK_SUMA, "+"},      {TOK_RESTA, "-"}, {TOK_MULT, "*"},         {TOK_DIV, "/"},          {TOK_MOD, "%"},
+        {TOK_MENOR, "<"},     {TOK_MAYOR, ">"}, {TOK_MENOR_IGUAL, "<="}, {TOK_MAYOR_IGUAL, ">="}, {TOK_IGUAL, "=="},
+        {TOK_DISTINTO, "!="}, {TOK_AND, "&&"},  {TOK_OR, "||"},          {TOK_NOT, "!"},          {TOK_LLAVE_IZQ, "?"},
+        {TOK_EOF, "?"},       {-1, "?"},        {TOKEN_TYPE_COUNT, "?"},
     };
     for (const Case& c : cases) EXPECT_STREQ(operator_text(c.op), c.text) << c.op;
 

@@ -17,7 +17,8 @@ int compile(const std::string& source) { return compile_source(source.c_str(), &
 }  // namespace
 
 TEST(Pipeline, EmptyAndCommentOnlySourcesCompileToOneHalt) {
-    for (const char* source : {static_cast<const char*>(""), "// nada\n   // tampoco\n", static_cast<const char*>(nullptr)}) {
+    for (const char* source :
+         {static_cast<const char*>(""), "// nada\n   // tampoco\n", static_cast<const char*>(nullptr)}) {
         SCOPED_TRACE(source ? source : "(none)");
         ASSERT_EQ(compile_source(source, &result, &ctx), 1);
         EXPECT_EQ(result.ok, 1);

@@ -71,11 +71,12 @@ TEST(SemaTest, ProblemsAreReportedWithPositionAndSuggestion) {
         // A read earlier in the text than every SET of its name is an error, loops or not.
         {"WHILE k < 3 { SET k k + 1 }", {"1:7 Variable no definida 'k'. Usa SET para crearla antes de leerla."}},
         // Message order: definition, then the value; left operand, right operand, divisor.
-        {"SET score zz", {"1:1 'score' es una variable reservada y no se puede modificar",
-                          "1:11 Variable no definida 'zz'. Usa SET para crearla antes de leerla."}},
-        {"SET a (p + q) / 0", {"1:8 Variable no definida 'p'. ¿Quiso decir 'a'?",
-                               "1:12 Variable no definida 'q'. ¿Quiso decir 'a'?",
-                               "1:15 División entre cero: el divisor es 0"}},
+        {"SET score zz",
+         {"1:1 'score' es una variable reservada y no se puede modificar",
+          "1:11 Variable no definida 'zz'. Usa SET para crearla antes de leerla."}},
+        {"SET a (p + q) / 0",
+         {"1:8 Variable no definida 'p'. ¿Quiso decir 'a'?", "1:12 Variable no definida 'q'. ¿Quiso decir 'a'?",
+          "1:15 División entre cero: el divisor es 0"}},
         // The whole tree is walked: condition, body, else branch, and past END.
         {"IF bad1 { WAIT bad2 } ELSE { WAIT bad3 }\nEND\nWAIT foo(bad4)",
          {"1:4 Variable no definida 'bad1'. Usa SET para crearla antes de leerla.",
@@ -190,17 +191,14 @@ TEST(SemaTest, ClosestName) {
         int expected;
     };
     const Case cases[] = {
-        {"Health", 0},   // distance 0 after folding case
-        {"scroe", 1},    // a transposition costs 2
-        {"scor", 1},     // deletion
-        {"sscore", 1},   // insertion
-        {"levle", 3},
-        {"cuent", 7},    // 2 edits from cuentas, 1 from cuenta: the closer wins
-        {"cuentass", 6}, // 1 from cuentas, 2 from cuenta
-        {"cuentaz", 6},  // 1 from both: the earlier wins
-        {"xyz", -1},
-        {"tic", 5},
-        {"ti", -1},      // 3 edits from ticks
+        {"Health", 0},                              // distance 0 after folding case
+        {"scroe", 1},                               // a transposition costs 2
+        {"scor", 1},                                // deletion
+        {"sscore", 1},                              // insertion
+        {"levle", 3},    {"cuent", 7},              // 2 edits from cuentas, 1 from cuenta: the closer wins
+        {"cuentass", 6},                            // 1 from cuentas, 2 from cuenta
+        {"cuentaz", 6},                             // 1 from both: the earlier wins
+        {"xyz", -1},     {"tic", 5},   {"ti", -1},  // 3 edits from ticks
         {"", -1},
     };
     for (const Case& c : cases) EXPECT_EQ(closest_name(c.name, names, count), c.expected) << c.name;

@@ -179,9 +179,9 @@ TEST(Builtins, RandomDrawsOnlyForAWholeNumberOfAtLeastOne) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     // From seed 1 the first draw is 270369.
     const Case cases[] = {
-        {0.0, 0.0, false},          {-3.0, 0.0, false},    {0.9, 0.0, false},        {-0.5, 0.0, false},
-        {nan, 0.0, false},          {3e9, 0.0, false},     {-3e9, 0.0, false},       {1.0, 0.0, true},
-        {6.7, 3.0, true},           {100.0, 69.0, true},   {1e6, 270369.0, true},    {2147483647.0, 270369.0, true},
+        {0.0, 0.0, false},          {-3.0, 0.0, false},  {0.9, 0.0, false},     {-0.5, 0.0, false},
+        {nan, 0.0, false},          {3e9, 0.0, false},   {-3e9, 0.0, false},    {1.0, 0.0, true},
+        {6.7, 3.0, true},           {100.0, 69.0, true}, {1e6, 270369.0, true}, {2147483647.0, 270369.0, true},
         {2147483647.5, 0.0, false},
     };
     for (const Case& c : cases) {
@@ -289,10 +289,8 @@ TEST(Reserved, SyncCopiesSixValuesIntoTheVariablesThereAre) {
         double expected[8];  // -1 marks a variable that must stay untouched
     };
     const Case cases[] = {
-        {8, 5, {73, 40, 3, 2, 1, 321, -1, -1}},
-        {8, 0, {73, 40, 3, 2, 0, 321, -1, -1}},
-        {6, 1, {73, 40, 3, 2, 1, 321, -1, -1}},
-        {3, 5, {73, 40, 3, -1, -1, -1, -1, -1}},
+        {8, 5, {73, 40, 3, 2, 1, 321, -1, -1}},   {8, 0, {73, 40, 3, 2, 0, 321, -1, -1}},
+        {6, 1, {73, 40, 3, 2, 1, 321, -1, -1}},   {3, 5, {73, 40, 3, -1, -1, -1, -1, -1}},
         {0, 5, {-1, -1, -1, -1, -1, -1, -1, -1}},
     };
     static Vm vm;

@@ -81,13 +81,11 @@ TEST(TreeText, LinesOfEachForm) {
         {"SET q 0.25 SET h .5 SET k 3.0 SET big 123456 SET r 123456.7",
          "Programa\n  SET q\n    NUM 0.25\n  SET h\n    NUM 0.5\n  SET k\n    NUM 3\n  SET big\n    NUM 123456\n"
          "  SET r\n    NUM 123457\n"},
-        {"SET s 0.0001 SET u 0.00001",
-         "Programa\n  SET s\n    NUM 0.0001\n  SET u\n    NUM 1e-05\n"},
+        {"SET s 0.0001 SET u 0.00001", "Programa\n  SET s\n    NUM 0.0001\n  SET u\n    NUM 1e-05\n"},
         {"WAIT f() WAIT f(1) WAIT f(1, 2)",
          "Programa\n  WAIT\n    CALL f (0 args)\n  WAIT\n    CALL f (1 arg)\n      NUM 1\n"
          "  WAIT\n    CALL f (2 args)\n      NUM 1\n"},
-        {"MOVE up MOVE Down MOVE LEFT MOVE right",
-         "Programa\n  MOVE UP\n  MOVE DOWN\n  MOVE LEFT\n  MOVE RIGHT\n"},
+        {"MOVE up MOVE Down MOVE LEFT MOVE right", "Programa\n  MOVE UP\n  MOVE DOWN\n  MOVE LEFT\n  MOVE RIGHT\n"},
         {"START SHIELD END", "Programa\n  START\n  SHIELD\n  END\n"},
         {"SET v a and b or not c",
          "Programa\n  SET v\n    BINARIO ||\n      BINARIO &&\n        VAR a\n        VAR b\n      UNARIO !\n"
@@ -131,8 +129,14 @@ TEST(TreeText, SmallCapacities) {
         std::size_t cap;
         const char* text;
     };
-    const Case cases[] = {{1, ""}, {2, "P"}, {5, "Prog"}, {9, "Programa"}, {10, "Programa\n"}, {11, "Programa\n "},
-                          {17, "Programa\n  SHOOT"}, {18, "Programa\n  SHOOT\n"},
+    const Case cases[] = {{1, ""},
+                          {2, "P"},
+                          {5, "Prog"},
+                          {9, "Programa"},
+                          {10, "Programa\n"},
+                          {11, "Programa\n "},
+                          {17, "Programa\n  SHOOT"},
+                          {18, "Programa\n  SHOOT\n"},
                           {19, "Programa\n  SHOOT\n"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cap);

@@ -45,7 +45,7 @@ struct Recorder {
     std::vector<BuiltinCall> builtins;
     double builtinResult = 42.0;
     int gameStatusCalls = 0;
-    int32_t gameStatusValue = 0;     // answered from call number gameStatusFrom on
+    int32_t gameStatusValue = 0;  // answered from call number gameStatusFrom on
     int gameStatusFrom = 1;
 };
 
@@ -67,9 +67,7 @@ int32_t host_game_status(void* c) {
     return r->gameStatusCalls >= r->gameStatusFrom ? r->gameStatusValue : 0;
 }
 
-VmHost recording_host() {
-    return VmHost{&rec, host_move, host_shoot, host_shield, host_builtin, host_game_status};
-}
+VmHost recording_host() { return VmHost{&rec, host_move, host_shoot, host_shield, host_builtin, host_game_status}; }
 
 void fill_result(const Program& program, int32_t varCount) {
     std::memset(&result, 0, sizeof result);
@@ -156,8 +154,12 @@ TEST_F(VmTest, EachFaultRecordsItsMessageAndLine) {
         {"load int32 min", {op(OP_LOAD, INT32_MIN)}, "Variable inválida en LOAD (-2147483648)", line_of(0), 0, 1},
         {"store 64 pops nothing", {push(5), op(OP_STORE, 64)}, "Variable inválida en STORE (64)", line_of(1), 1, 2},
         {"store -7 pops nothing", {push(5), op(OP_STORE, -7)}, "Variable inválida en STORE (-7)", line_of(1), 1, 2},
-        {"store int32 max", {push(5), op(OP_STORE, INT32_MAX)}, "Variable inválida en STORE (2147483647)",
-         line_of(1), 1, 2},
+        {"store int32 max",
+         {push(5), op(OP_STORE, INT32_MAX)},
+         "Variable inválida en STORE (2147483647)",
+         line_of(1),
+         1,
+         2},
         {"div by 0", {push(1), push(0.0), op(OP_DIV)}, "División entre cero en ejecución", line_of(2), 0, 3},
         {"div by -0", {push(1), push(-0.0), op(OP_DIV)}, "División entre cero en ejecución", line_of(2), 0, 3},
         {"mod by 0", {push(7), push(0.0), op(OP_MOD)}, "Módulo entre cero en ejecución", line_of(2), 0, 3},
@@ -165,12 +167,24 @@ TEST_F(VmTest, EachFaultRecordsItsMessageAndLine) {
         {"jmp to codeCount", {op(OP_JMP, 2), op(OP_HALT)}, "Salto inválido a la dirección 2", line_of(0), 0, 1},
         {"jmp to -1", {op(OP_JMP, -1), op(OP_HALT)}, "Salto inválido a la dirección -1", line_of(0), 0, 1},
         {"jmp past the code table", {op(OP_JMP, 5000)}, "Salto inválido a la dirección 5000", line_of(0), 0, 1},
-        {"jz taken to int32 max", {push(0), op(OP_JZ, INT32_MAX), op(OP_HALT)},
-         "Salto inválido a la dirección 2147483647", line_of(1), 0, 2},
-        {"jnz taken to int32 min", {push(1), op(OP_JNZ, INT32_MIN), op(OP_HALT)},
-         "Salto inválido a la dirección -2147483648", line_of(1), 0, 2},
-        {"skipped repeat to a bad address", {push(0), op(OP_REPEAT_START, 9), op(OP_HALT)},
-         "Salto inválido a la dirección 9", line_of(1), 0, 2},
+        {"jz taken to int32 max",
+         {push(0), op(OP_JZ, INT32_MAX), op(OP_HALT)},
+         "Salto inválido a la dirección 2147483647",
+         line_of(1),
+         0,
+         2},
+        {"jnz taken to int32 min",
+         {push(1), op(OP_JNZ, INT32_MIN), op(OP_HALT)},
+         "Salto inválido a la dirección -2147483648",
+         line_of(1),
+         0,
+         2},
+        {"skipped repeat to a bad address",
+         {push(0), op(OP_REPEAT_START, 9), op(OP_HALT)},
+         "Salto inválido a la dirección 9",
+         line_of(1),
+         0,
+         2},
         {"call 4", {push(5), op(OP_CALL, 4)}, "Función integrada inválida (4)", line_of(1), 1, 2},
         {"call -1", {push(5), op(OP_CALL, -1)}, "Función integrada inválida (-1)", line_of(1), 1, 2},
         {"call random on an empty stack", {op(OP_CALL, 3)}, EMPTY, line_of(0), 0, 1},
@@ -273,16 +287,16 @@ struct BinaryCase {
 
 TEST_F(VmTest, BinaryOperationsTakeLeftThenRight) {
     const std::vector<BinaryCase> cases = {
-        {OP_ADD, 2, 3, 5},        {OP_SUB, 7, 3, 4},     {OP_MUL, -2, 3.5, -7},  {OP_DIV, 7, 2, 3.5},
-        {OP_DIV, 1, -4, -0.25},   {OP_MOD, 7, -3, 1},    {OP_MOD, -7, 3, -1},    {OP_MOD, 5.5, 2, 1.5},
-        {OP_MOD, -6, 3, -0.0},    {OP_MOD, NaN, 2, NaN}, {OP_DIV, 1, NaN, NaN},  {OP_LT, 1, 2, 1},
-        {OP_LT, 2, 1, 0},         {OP_LT, NaN, 1, 0},    {OP_LT, 1, NaN, 0},     {OP_GT, 2, 1, 1},
-        {OP_GT, 1, 2, 0},         {OP_GT, NaN, 1, 0},    {OP_LE, 2, 2, 1},       {OP_LE, 3, 2, 0},
-        {OP_LE, NaN, NaN, 0},     {OP_GE, 2, 2, 1},      {OP_GE, 1, 2, 0},       {OP_GE, 1, NaN, 0},
-        {OP_EQ, 1, 1, 1},         {OP_EQ, 0, -0.0, 1},   {OP_EQ, NaN, NaN, 0},   {OP_EQ, NaN, 1, 0},
-        {OP_NE, 1, 1, 0},         {OP_NE, NaN, 1, 1},    {OP_NE, NaN, NaN, 1},   {OP_AND, 2, -1, 1},
-        {OP_AND, NaN, 1, 1},      {OP_AND, 0, NaN, 0},   {OP_AND, 1, -0.0, 0},   {OP_OR, NaN, 0, 1},
-        {OP_OR, 0, -0.0, 0},      {OP_OR, 0, 3, 1},      {OP_ADD, INF, -INF, NaN},
+        {OP_ADD, 2, 3, 5},      {OP_SUB, 7, 3, 4},     {OP_MUL, -2, 3.5, -7},    {OP_DIV, 7, 2, 3.5},
+        {OP_DIV, 1, -4, -0.25}, {OP_MOD, 7, -3, 1},    {OP_MOD, -7, 3, -1},      {OP_MOD, 5.5, 2, 1.5},
+        {OP_MOD, -6, 3, -0.0},  {OP_MOD, NaN, 2, NaN}, {OP_DIV, 1, NaN, NaN},    {OP_LT, 1, 2, 1},
+        {OP_LT, 2, 1, 0},       {OP_LT, NaN, 1, 0},    {OP_LT, 1, NaN, 0},       {OP_GT, 2, 1, 1},
+        {OP_GT, 1, 2, 0},       {OP_GT, NaN, 1, 0},    {OP_LE, 2, 2, 1},         {OP_LE, 3, 2, 0},
+        {OP_LE, NaN, NaN, 0},   {OP_GE, 2, 2, 1},      {OP_GE, 1, 2, 0},         {OP_GE, 1, NaN, 0},
+        {OP_EQ, 1, 1, 1},       {OP_EQ, 0, -0.0, 1},   {OP_EQ, NaN, NaN, 0},     {OP_EQ, NaN, 1, 0},
+        {OP_NE, 1, 1, 0},       {OP_NE, NaN, 1, 1},    {OP_NE, NaN, NaN, 1},     {OP_AND, 2, -1, 1},
+        {OP_AND, NaN, 1, 1},    {OP_AND, 0, NaN, 0},   {OP_AND, 1, -0.0, 0},     {OP_OR, NaN, 0, 1},
+        {OP_OR, 0, -0.0, 0},    {OP_OR, 0, 3, 1},      {OP_ADD, INF, -INF, NaN},
     };
     for (const BinaryCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.code) + " " + std::to_string(c.a) + " " + std::to_string(c.b));
@@ -318,10 +332,17 @@ struct JumpCase {
 // PUSH value; jump; PUSH 111; HALT: a taken jump to address 3 skips the PUSH.
 TEST_F(VmTest, ConditionalJumpsTestTruth) {
     const std::vector<JumpCase> cases = {
-        {OP_JZ, 0, 3, true},     {OP_JZ, -0.0, 3, true},  {OP_JZ, 1, 3, false},  {OP_JZ, NaN, 3, false},
-        {OP_JNZ, NaN, 3, true},  {OP_JNZ, -2, 3, true},   {OP_JNZ, 0, 3, false}, {OP_JNZ, -0.0, 3, false},
+        {OP_JZ, 0, 3, true},
+        {OP_JZ, -0.0, 3, true},
+        {OP_JZ, 1, 3, false},
+        {OP_JZ, NaN, 3, false},
+        {OP_JNZ, NaN, 3, true},
+        {OP_JNZ, -2, 3, true},
+        {OP_JNZ, 0, 3, false},
+        {OP_JNZ, -0.0, 3, false},
         // A jump not taken does not check its target.
-        {OP_JZ, 1, -1, false},   {OP_JNZ, 0, 4000, false},
+        {OP_JZ, 1, -1, false},
+        {OP_JNZ, 0, 4000, false},
     };
     for (const JumpCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.code) + " " + std::to_string(c.value));
@@ -336,8 +357,8 @@ TEST_F(VmTest, ConditionalJumpsTestTruth) {
 
 TEST_F(VmTest, LoadAndStoreUseTheVariableFile) {
     // v6 = 2.5; v7 = v6 * v6; the last variable is reachable, varCount is not.
-    start({push(2.5), op(OP_STORE, 6), op(OP_LOAD, 6), op(OP_LOAD, 6), op(OP_MUL), op(OP_STORE, 7),
-           push(-1), op(OP_STORE, 0), op(OP_HALT)});
+    start({push(2.5), op(OP_STORE, 6), op(OP_LOAD, 6), op(OP_LOAD, 6), op(OP_MUL), op(OP_STORE, 7), push(-1),
+           op(OP_STORE, 0), op(OP_HALT)});
     step_while_running();
     EXPECT_EQ(vm.status, VM_HALT);
     EXPECT_EQ(vm.vars[6].value, 2.5);
@@ -356,7 +377,7 @@ struct WaitCase {
 
 TEST_F(VmTest, WaitTakesAWholeNumberCappedAt600) {
     const std::vector<WaitCase> cases = {
-        {0, 0},   {-5, 0},     {NaN, 0},  {-0.5, 0},  {0.9, 0},   {2.9, 2},     {1, 1},
+        {0, 0},     {-5, 0},    {NaN, 0},    {-0.5, 0},           {0.9, 0}, {2.9, 2}, {1, 1},
         {600, 600}, {601, 600}, {1000, 600}, {2147483647.0, 600}, {3e9, 0}, {INF, 0}, {-INF, 0},
     };
     for (const WaitCase& c : cases) {
@@ -450,9 +471,8 @@ struct RepeatCase {
 // PUSH count; REPEAT_START 7; v6 = v6 + 1; REPEAT_END; HALT
 TEST_F(VmTest, RepeatRunsItsBodyAWholeNumberOfTimesUpTo10000) {
     const std::vector<RepeatCase> cases = {
-        {0, 0},    {-1, 0},       {0.5, 0},      {NaN, 0},         {3e9, 0},          {-INF, 0}, {1, 1},
-        {3, 3},    {2.9, 2},      {9999, 9999},  {10000, 10000},   {10001, 10000},    {20000, 10000},
-        {2147483647.0, 10000},
+        {0, 0}, {-1, 0},  {0.5, 0},     {NaN, 0},       {3e9, 0},       {-INF, 0},      {1, 1},
+        {3, 3}, {2.9, 2}, {9999, 9999}, {10000, 10000}, {10001, 10000}, {20000, 10000}, {2147483647.0, 10000},
     };
     for (const RepeatCase& c : cases) {
         SCOPED_TRACE(c.count);
@@ -469,8 +489,8 @@ TEST_F(VmTest, RepeatRunsItsBodyAWholeNumberOfTimesUpTo10000) {
 
 TEST_F(VmTest, NestedRepeatsKeepTheirOwnFrames) {
     // REPEAT 3 { REPEAT 4 { v6 = v6 + 1 } }
-    start({push(3), op(OP_REPEAT_START, 10), push(4), op(OP_REPEAT_START, 9), op(OP_LOAD, 6), push(1),
-           op(OP_ADD), op(OP_STORE, 6), op(OP_REPEAT_END), op(OP_REPEAT_END), op(OP_HALT)});
+    start({push(3), op(OP_REPEAT_START, 10), push(4), op(OP_REPEAT_START, 9), op(OP_LOAD, 6), push(1), op(OP_ADD),
+           op(OP_STORE, 6), op(OP_REPEAT_END), op(OP_REPEAT_END), op(OP_HALT)});
     for (int i = 0; i < 5; i++) vm_step(&vm);
     ASSERT_EQ(vm.loopDepth, 2);
     EXPECT_EQ(vm.repeatStack[0].start, 2);
@@ -526,8 +546,8 @@ TEST_F(VmTest, ActionsReachTheHost) {
 }
 
 TEST_F(VmTest, AbsentHostOperationsAreSkipped) {
-    const Program program = {op(OP_MOVE_UP), op(OP_SHOOT), op(OP_SHIELD), op(OP_CALL, 0), push(2.5),
-                             op(OP_CALL, 3), op(OP_HALT)};
+    const Program program = {op(OP_MOVE_UP), op(OP_SHOOT),   op(OP_SHIELD), op(OP_CALL, 0),
+                             push(2.5),      op(OP_CALL, 3), op(OP_HALT)};
     fill_result(program, 8);
     vm_load(&vm, &result, nullptr);
     vm_reset(&vm);
@@ -655,8 +675,8 @@ TEST_F(VmTest, FinalStatusesOnlyCountTicks) {
 
 TEST_F(VmTest, HaltRestartsOnThe30thCallKeepingVariablesAndCounters) {
     // v6 = v6 + 1; leave 9 on the stack and a REPEAT frame open; HALT.
-    start({op(OP_LOAD, 6), push(1), op(OP_ADD), op(OP_STORE, 6), push(9), push(5), op(OP_REPEAT_START, 8),
-           op(OP_HALT), op(OP_HALT)});
+    start({op(OP_LOAD, 6), push(1), op(OP_ADD), op(OP_STORE, 6), push(9), push(5), op(OP_REPEAT_START, 8), op(OP_HALT),
+           op(OP_HALT)});
     vm_run(&vm, 2);
     vm_run(&vm, 2);
     vm_run(&vm, 2);
@@ -674,7 +694,7 @@ TEST_F(VmTest, HaltRestartsOnThe30thCallKeepingVariablesAndCounters) {
     }
     EXPECT_EQ(vm.steps, 8);
     EXPECT_EQ(vm.ticks, 33);
-    vm.wait = 7;  // whatever it holds, the restart clears it
+    vm.wait = 7;     // whatever it holds, the restart clears it
     vm_run(&vm, 2);  // the 30th call: restart and run LOAD, PUSH
     EXPECT_EQ(vm.status, VM_EJECUTANDO);
     EXPECT_EQ(vm.pc, 2);
@@ -698,7 +718,10 @@ TEST_F(VmTest, LoadCopiesTheProgramAndClampsHandMadeCounts) {
         int32_t codeCount, varCount, wantCode, wantVars;
     };
     const std::vector<Case> cases = {
-        {3, 8, 3, 8}, {5000, 100, MAX_CODE, MAX_VARS}, {-3, -1, 0, 0}, {MAX_CODE, MAX_VARS, MAX_CODE, MAX_VARS},
+        {3, 8, 3, 8},
+        {5000, 100, MAX_CODE, MAX_VARS},
+        {-3, -1, 0, 0},
+        {MAX_CODE, MAX_VARS, MAX_CODE, MAX_VARS},
         {INT32_MIN, INT32_MAX, 0, MAX_VARS},
     };
     for (const Case& c : cases) {
@@ -778,8 +801,8 @@ TEST_F(VmTest, ResetClearsTheRunButKeepsTheProgram) {
 
 TEST(VmNames, StatusNames) {
     const std::vector<std::pair<int32_t, const char*>> cases = {
-        {0, "listo"}, {1, "ejecutando"}, {2, "esperando"}, {3, "halt"}, {4, "victoria"},
-        {5, "derrota"}, {6, "error"},     {7, "?"},         {-1, "?"},  {INT32_MIN, "?"},
+        {0, "listo"},   {1, "ejecutando"}, {2, "esperando"}, {3, "halt"}, {4, "victoria"},
+        {5, "derrota"}, {6, "error"},      {7, "?"},         {-1, "?"},   {INT32_MIN, "?"},
     };
     for (const auto& [status, name] : cases) EXPECT_STREQ(vm_status_name(status), name) << status;
 }
@@ -865,18 +888,33 @@ TEST_F(VmTest, TamperedMachineStateIsRefused) {
         const char* message;
     };
     const std::vector<Case> cases = {
-        {"sp above the stack", {op(OP_ADD)}, [](Vm& m) { m.sp = 300; },
+        {"sp above the stack",
+         {op(OP_ADD)},
+         [](Vm& m) { m.sp = 300; },
          "Pila vacía: la instrucción intentó sacar un valor que no existe"},
         {"negative sp", {push(1)}, [](Vm& m) { m.sp = -4; }, "Desbordamiento de pila de la VM (máximo 256 valores)"},
-        {"loop depth above the frames", {op(OP_REPEAT_END)}, [](Vm& m) { m.loopDepth = 40; },
+        {"loop depth above the frames",
+         {op(OP_REPEAT_END)},
+         [](Vm& m) { m.loopDepth = 40; },
          "REPEAT_END sin un REPEAT_START activo"},
-        {"negative loop depth", {push(2), op(OP_REPEAT_START, 2), op(OP_HALT)}, [](Vm& m) { m.loopDepth = -1; },
+        {"negative loop depth",
+         {push(2), op(OP_REPEAT_START, 2), op(OP_HALT)},
+         [](Vm& m) { m.loopDepth = -1; },
          "Demasiados REPEAT anidados (máximo 32)"},
-        {"varCount above the file", {op(OP_LOAD, 70)}, [](Vm& m) { m.varCount = 100; },
+        {"varCount above the file",
+         {op(OP_LOAD, 70)},
+         [](Vm& m) { m.varCount = 100; },
          "Variable inválida en LOAD (70)"},
-        {"codeCount above the table", {op(OP_HALT)}, [](Vm& m) { m.codeCount = 5000; m.pc = 3000; },
+        {"codeCount above the table",
+         {op(OP_HALT)},
+         [](Vm& m) {
+             m.codeCount = 5000;
+             m.pc = 3000;
+         },
          "Contador de programa fuera del bytecode (3000)"},
-        {"jump beyond the table", {op(OP_JMP, 2048)}, [](Vm& m) { m.codeCount = 5000; },
+        {"jump beyond the table",
+         {op(OP_JMP, 2048)},
+         [](Vm& m) { m.codeCount = 5000; },
          "Salto inválido a la dirección 2048"},
     };
     for (const Case& c : cases) {
@@ -907,7 +945,7 @@ TEST_F(VmTest, RandomBytecodeStaysInsideTheTables) {
         Program program;
         for (int i = 0; i < length; i++) {
             const int code = pick(10) == 0 ? 32 + pick(224) : pick(OPCODE_COUNT);
-            const int32_t args[] = {0, 1, -1, length, length - 1, INT32_MIN, INT32_MAX, pick(length + 2),
+            const int32_t args[] = {0,        1,      -1, length, length - 1, INT32_MIN, INT32_MAX, pick(length + 2),
                                     pick(70), pick(6)};
             program.push_back({code, args[pick(10)], numbers[pick(13)]});
         }
@@ -921,7 +959,10 @@ TEST_F(VmTest, RandomBytecodeStaysInsideTheTables) {
         for (int tick = 0; tick < 60; tick++) {
             const int32_t budget = pick(5) == 0 ? -1 : pick(300);
             budgetTotal += budget <= 0 ? DEFAULT_BUDGET : budget;
-            if (pick(3) == 0) vm_step_waiting(&vm); else vm_run(&vm, budget);
+            if (pick(3) == 0)
+                vm_step_waiting(&vm);
+            else
+                vm_run(&vm, budget);
             ASSERT_GE(vm.sp, 0);
             ASSERT_LE(vm.sp, MAX_STACK);
             ASSERT_GE(vm.loopDepth, 0);

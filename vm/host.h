@@ -7,7 +7,7 @@
 namespace prendax {
 
 struct VmHost {
-    void* context;  // handed as first argument to every operation
+    void* context;                                   // handed as first argument to every operation
     void (*move)(void* context, int32_t direction);  // 0 up, 1 down, 2 left, 3 right
     void (*shoot)(void* context);
     void (*shield)(void* context);

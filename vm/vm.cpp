@@ -106,9 +106,7 @@ void modulo(Vm* vm, const Instruction& ins) {
     push(vm, ins, std::fmod(a, b));
 }
 
-bool variable_exists(const Vm* vm, int32_t index) {
-    return index >= 0 && index < vm->varCount && index < MAX_VARS;
-}
+bool variable_exists(const Vm* vm, int32_t index) { return index >= 0 && index < vm->varCount && index < MAX_VARS; }
 
 void load(Vm* vm, const Instruction& ins) {
     if (!variable_exists(vm, ins.arg)) {

@@ -12,12 +12,12 @@
 
 namespace prendax {
 
-inline constexpr int MAX_STACK = 256;           // values on the stack
-inline constexpr int MAX_REPEAT = 32;           // nested REPEAT frames
-inline constexpr int MAX_REPEAT_PASSES = 10000; // saturates, no message: a REPEAT runs at most 10000 passes
-inline constexpr int MAX_WAIT_TICKS = 600;      // saturates, no message: a WAIT lasts at most 600 ticks
-inline constexpr int DEFAULT_BUDGET = 200;      // instructions per vm_run when the budget is 0 or less
-inline constexpr int HALT_RESTART_TICKS = 30;   // a halted program restarts on the 30th vm_run
+inline constexpr int MAX_STACK = 256;            // values on the stack
+inline constexpr int MAX_REPEAT = 32;            // nested REPEAT frames
+inline constexpr int MAX_REPEAT_PASSES = 10000;  // saturates, no message: a REPEAT runs at most 10000 passes
+inline constexpr int MAX_WAIT_TICKS = 600;       // saturates, no message: a WAIT lasts at most 600 ticks
+inline constexpr int DEFAULT_BUDGET = 200;       // instructions per vm_run when the budget is 0 or less
+inline constexpr int HALT_RESTART_TICKS = 30;    // a halted program restarts on the 30th vm_run
 
 enum VmStatus : int32_t {
     VM_LISTO,
@@ -35,9 +35,8 @@ struct VmStatusRow {
 };
 
 inline constexpr VmStatusRow VM_STATUS_TABLE[] = {
-    {VM_LISTO, "listo"},       {VM_EJECUTANDO, "ejecutando"}, {VM_ESPERANDO, "esperando"},
-    {VM_HALT, "halt"},         {VM_VICTORIA, "victoria"},     {VM_DERROTA, "derrota"},
-    {VM_ERROR, "error"},
+    {VM_LISTO, "listo"},       {VM_EJECUTANDO, "ejecutando"}, {VM_ESPERANDO, "esperando"}, {VM_HALT, "halt"},
+    {VM_VICTORIA, "victoria"}, {VM_DERROTA, "derrota"},       {VM_ERROR, "error"},
 };
 static_assert(table_is_dense(VM_STATUS_TABLE) && sizeof(VM_STATUS_TABLE) / sizeof(VM_STATUS_TABLE[0]) == 7);
 
