@@ -7,7 +7,7 @@
 namespace prendax {
 
 std::string match_error_text(const MatchResult& result) {
-    if (!result.hasError) return std::string();
+    if (!result.hasError) return {};
     char text[MESSAGE_SIZE + 32];
     std::snprintf(text, sizeof text, "línea %d: %.*s", result.errorLine, MESSAGE_SIZE - 1, result.errorMessage);
     return text;
@@ -58,34 +58,40 @@ CsvRecord csv_header() {
 
 CsvReader csv_reader(std::FILE* file) { return CsvReader{file, 1}; }
 
+namespace {
+
+constexpr int QUOTE_UNCLOSED = EOF - 1;  // the file ended inside quotes
+
+// Reads a quoted field's text up to its closing quote ("" stands for one
+// quote) and returns the character after that quote, or QUOTE_UNCLOSED.
+int read_quoted(CsvReader& reader, std::string& field) {
+    for (;;) {
+        int c = std::getc(reader.file);
+        if (c == EOF) return QUOTE_UNCLOSED;
+        if (c == '"') {
+            int next = std::getc(reader.file);
+            if (next != '"') return next;
+            field += '"';
+            continue;
+        }
+        if (c == '\n') reader.line++;
+        field += static_cast<char>(c);
+    }
+}
+
+}  // namespace
+
 // A record ends at a line feed outside quotes (a carriage return before it is
-// dropped) or at the end of the file. Inside quotes "" stands for one quote.
+// dropped) or at the end of the file.
 CsvReadStatus csv_read(CsvReader& reader, CsvRecord& fields, int64_t& startLine) {
     fields.clear();
     startLine = reader.line;
     int c = std::getc(reader.file);
     if (c == EOF) return CSV_READ_END;
     std::string field;
-    bool quoted = false;     // inside a quoted field
     bool wasQuoted = false;  // the current field was quoted and its quotes are closed
     while (true) {
-        if (quoted) {
-            if (c == EOF) return CSV_READ_UNCLOSED_QUOTE;
-            if (c == '"') {
-                int next = std::getc(reader.file);
-                if (next == '"') {
-                    field += '"';
-                } else {
-                    quoted = false;
-                    wasQuoted = true;
-                    c = next;
-                    continue;
-                }
-            } else {
-                if (c == '\n') reader.line++;
-                field += static_cast<char>(c);
-            }
-        } else if (c == ',') {
+        if (c == ',') {
             fields.push_back(field);
             field.clear();
             wasQuoted = false;
@@ -96,8 +102,11 @@ CsvReadStatus csv_read(CsvReader& reader, CsvRecord& fields, int64_t& startLine)
             return CSV_READ_RECORD;
         } else if (c == '"') {
             if (!field.empty() || wasQuoted) return CSV_READ_STRAY_QUOTE;
-            quoted = true;
-        } else if (wasQuoted && !(c == '\r')) {
+            c = read_quoted(reader, field);
+            if (c == QUOTE_UNCLOSED) return CSV_READ_UNCLOSED_QUOTE;
+            wasQuoted = true;
+            continue;
+        } else if (wasQuoted && c != '\r') {
             return CSV_READ_STRAY_QUOTE;  // text after a closing quote
         } else if (!wasQuoted) {
             field += static_cast<char>(c);

@@ -80,6 +80,6 @@ std::vector<std::size_t> rank_programs(const std::vector<ProgramSummary>& progra
 // The text summary on standard output.
 void print_summary(const ArenaOptions& options, const std::vector<ProgramSummary>& programs);
 // The summary as one JSON document; false if it did not fit its buffer.
-bool summary_json(const ArenaOptions& options, const std::vector<ProgramSummary>& programs, std::string& out);
+bool summary_json(const ArenaOptions& options, const std::vector<ProgramSummary>& programs, std::string& text);
 
 }  // namespace prendax

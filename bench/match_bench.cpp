@@ -13,18 +13,6 @@ using namespace prendax;
 
 namespace {
 
-// The built-in demo's program, as the driver runs it without a file.
-constexpr const char* DEMO_PROGRAM =
-    "// Demo incluida en prendax.exe\n"
-    "START\n"
-    "REPEAT 4 { SHOOT WAIT 8 MOVE RIGHT }\n"
-    "REPEAT 4 { SHOOT WAIT 8 MOVE LEFT }\n"
-    "WHILE health > 0 {\n"
-    "  IF enemy_ahead() { SHOOT }\n"
-    "  WAIT 3\n"
-    "}\n"
-    "END\n";
-
 // Never waits: every tick runs the full budget of 200 instructions.
 constexpr const char* SATURATING_PROGRAM =
     "START\n"
@@ -61,7 +49,7 @@ void play_matches(benchmark::State& state, const char* program, bool saturates) 
         static_cast<double>(vm.ticks) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void BM_DefaultMatch(benchmark::State& state) { play_matches(state, DEMO_PROGRAM, false); }
+void BM_DefaultMatch(benchmark::State& state) { play_matches(state, demo_source, false); }
 BENCHMARK(BM_DefaultMatch)->Unit(benchmark::kMillisecond);
 
 void BM_BudgetSaturatedMatch(benchmark::State& state) { play_matches(state, SATURATING_PROGRAM, true); }
@@ -69,7 +57,7 @@ BENCHMARK(BM_BudgetSaturatedMatch)->Unit(benchmark::kMillisecond);
 
 // The --frame document written after the default match.
 void BM_FrameAfterDefaultMatch(benchmark::State& state) {
-    if (!compile_source(DEMO_PROGRAM, &result, &context)) {
+    if (!compile_source(demo_source, &result, &context)) {
         state.SkipWithError("the program does not compile");
         return;
     }

@@ -20,7 +20,7 @@ void fill_tables(World* w) {
     for (int i = 0; i < MAX_ENEMIES; i++) {
         Enemy& e = w->enemies[i];
         e.x = 30.0 + (i % 12) * 36.0;
-        e.y = 60.0 + (i / 12) * 40.0;
+        e.y = 60.0 + static_cast<double>(i / 12) * 40.0;
         e.speed = 0.5;
         e.phase = i * 0.1;
         e.hp = 3;

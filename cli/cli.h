@@ -24,6 +24,18 @@ enum ExitStatus : int {
     EXIT_BAD_INVOCATION = 2,  // unknown option, or the source file could not be read
 };
 
+// The built-in program that runs when no file is named.
+inline constexpr const char* demo_source =
+    "// Demo incluida en prendax.exe\n"
+    "START\n"
+    "REPEAT 4 { SHOOT WAIT 8 MOVE RIGHT }\n"
+    "REPEAT 4 { SHOOT WAIT 8 MOVE LEFT }\n"
+    "WHILE health > 0 {\n"
+    "  IF enemy_ahead() { SHOOT }\n"
+    "  WAIT 3\n"
+    "}\n"
+    "END\n";
+
 struct RunOptions {
     int32_t ticks = DEFAULT_TICKS;
     uint32_t seed = DEFAULT_SEED;

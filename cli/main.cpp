@@ -20,17 +20,6 @@ constexpr const char* USAGE_TEXT =
     "Uso: prendax_cli [--ticks N] [--seed N] [--level N] [--quiet] [--json] [--frame] archivo.zkv\n";
 constexpr const char* MSG_DEMO_NOTICE = "No se indicó archivo: ejecutando la demo incluida.\n\n";
 
-constexpr const char* demo_source =
-    "// Demo incluida en prendax.exe\n"
-    "START\n"
-    "REPEAT 4 { SHOOT WAIT 8 MOVE RIGHT }\n"
-    "REPEAT 4 { SHOOT WAIT 8 MOVE LEFT }\n"
-    "WHILE health > 0 {\n"
-    "  IF enemy_ahead() { SHOOT }\n"
-    "  WAIT 3\n"
-    "}\n"
-    "END\n";
-
 // The big records exist once, for the life of the process.
 CompilerContext compiler_context;
 CompileResult compile_result;

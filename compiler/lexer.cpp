@@ -47,7 +47,8 @@ void skip_comment(Scan& s) {
 void lex_number(Scan& s) {
     char text[NUMBER_TEXT_MAX + 1];
     int32_t stored = 0;
-    int32_t line = s.line, col = s.col;
+    int32_t line = s.line;
+    int32_t col = s.col;
     bool seen_dot = false;
     while (is_digit(at(s)) || (at(s) == '.' && !seen_dot)) {
         if (at(s) == '.') seen_dot = true;
@@ -73,7 +74,8 @@ TokenType keyword_or_identifier(const char* text) {
 void lex_name(Scan& s) {
     char text[LEXEME_SIZE];
     int32_t stored = 0;
-    int32_t line = s.line, col = s.col;
+    int32_t line = s.line;
+    int32_t col = s.col;
     while (is_letter(at(s)) || is_digit(at(s))) {
         if (stored < MAX_LEXEME) text[stored++] = at(s);
         step(s, 1);
