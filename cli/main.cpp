@@ -32,13 +32,8 @@ enum ScanOutcome { SCAN_GO_ON, SCAN_EXIT_OK, SCAN_EXIT_BAD };
 ScanOutcome scan_options(int argc, char** argv, RunOptions& options) {
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
-        bool has_value = i + 1 < argc;
-        if (has_value && std::strcmp(arg, "--ticks") == 0) {
-            options.ticks = read_int_option(argv[++i]);
-        } else if (has_value && std::strcmp(arg, "--seed") == 0) {
-            options.seed = read_seed_option(argv[++i]);
-        } else if (has_value && std::strcmp(arg, "--level") == 0) {
-            options.level = read_int_option(argv[++i]);
+        if (take_match_option(argc, argv, i, options.ticks, options.seed, options.level)) {
+            continue;
         } else if (std::strcmp(arg, "--quiet") == 0) {
             options.quiet = true;
         } else if (std::strcmp(arg, "--json") == 0) {

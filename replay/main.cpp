@@ -63,12 +63,8 @@ ScanOutcome scan_options(int argc, char** argv, ReplayOptions& options) {
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         bool has_value = i + 1 < argc;
-        if (has_value && std::strcmp(arg, "--ticks") == 0) {
-            options.ticks = read_int_option(argv[++i]);
-        } else if (has_value && std::strcmp(arg, "--seed") == 0) {
-            options.seed = read_seed_option(argv[++i]);
-        } else if (has_value && std::strcmp(arg, "--level") == 0) {
-            options.level = read_int_option(argv[++i]);
+        if (take_match_option(argc, argv, i, options.ticks, options.seed, options.level)) {
+            continue;
         } else if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--jsonl") == 0) {
             if (!has_value) {
                 bad_invocation(MSG_MISSING_VALUE, arg);
