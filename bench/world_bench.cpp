@@ -19,8 +19,10 @@ void fill_tables(World* w) {
     w->spawnTimer = 1000;
     for (int i = 0; i < MAX_ENEMIES; i++) {
         Enemy& e = w->enemies[i];
-        e.x = 30.0 + (i % 12) * 36.0;
-        e.y = 60.0 + static_cast<double>(i / 12) * 40.0;
+        const int column = i % 12;
+        const int row = i / 12;  // twelve enemies to a row
+        e.x = 30.0 + column * 36.0;
+        e.y = 60.0 + row * 40.0;
         e.speed = 0.5;
         e.phase = i * 0.1;
         e.hp = 3;

@@ -32,9 +32,8 @@ enum ScanOutcome { SCAN_GO_ON, SCAN_EXIT_OK, SCAN_EXIT_BAD };
 ScanOutcome scan_options(int argc, char** argv, RunOptions& options) {
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
-        if (take_match_option(argc, argv, i, options.ticks, options.seed, options.level)) {
-            continue;
-        } else if (std::strcmp(arg, "--quiet") == 0) {
+        if (take_match_option(argc, argv, i, options.ticks, options.seed, options.level)) continue;
+        if (std::strcmp(arg, "--quiet") == 0) {
             options.quiet = true;
         } else if (std::strcmp(arg, "--json") == 0) {
             options.json = true;

@@ -24,11 +24,4 @@ void add_diagnostic(CompilerContext* ctx, Phase phase, int32_t line, int32_t col
     va_end(args);
 }
 
-void format_message(char (&out)[MESSAGE_SIZE], const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(out, sizeof out, format, args);
-    va_end(args);
-}
-
 }  // namespace prendax

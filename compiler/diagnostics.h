@@ -47,7 +47,4 @@ const char* phase_name(int32_t phase);
 void add_diagnostic(CompilerContext* ctx, Phase phase, int32_t line, int32_t col, const char* format, ...)
     __attribute__((format(printf, 5, 6)));
 
-// Formats into a message buffer, cut at 159 bytes and always terminated.
-void format_message(char (&out)[MESSAGE_SIZE], const char* format, ...) __attribute__((format(printf, 2, 3)));
-
 }  // namespace prendax

@@ -63,9 +63,8 @@ ScanOutcome scan_options(int argc, char** argv, ReplayOptions& options) {
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         bool has_value = i + 1 < argc;
-        if (take_match_option(argc, argv, i, options.ticks, options.seed, options.level)) {
-            continue;
-        } else if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--jsonl") == 0) {
+        if (take_match_option(argc, argv, i, options.ticks, options.seed, options.level)) continue;
+        if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--jsonl") == 0) {
             if (!has_value) {
                 bad_invocation(MSG_MISSING_VALUE, arg);
                 return SCAN_EXIT_BAD;
