@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "arena/options.h"
+#include "cli/cli.h"
 #include "compiler/context.h"
 
 namespace prendax {
-
-inline constexpr const char* MSG_UNWRITABLE = "No se pudo escribir %s\n";
 
 // A program read and compiled once, in a heap block of its own.
 struct CompiledProgram {

@@ -17,6 +17,10 @@ inline constexpr int DEFAULT_TICKS = 900;
 inline constexpr uint32_t DEFAULT_SEED = 12345;
 inline constexpr int DEFAULT_LEVEL = 1;
 
+// Texts every front end prints alike.
+inline constexpr const char* MSG_UNWRITABLE = "No se pudo escribir %s\n";
+inline constexpr const char* RUNTIME_ERROR_LINE = "Error de ejecución: línea %d: %s\n";
+
 // The process exit statuses.
 enum ExitStatus : int {
     EXIT_OK = 0,              // compiled and printed as JSON, or compiled and simulated

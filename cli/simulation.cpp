@@ -25,7 +25,7 @@ void print_result(const Vm& vm, const World& world) {
               static_cast<long>(vm.ticks));
     print_out("Instrucciones ejecutadas: %ld  Veces al límite por tick: %d\n", static_cast<long>(vm.steps),
               vm.budgetHits);
-    if (vm.hasError) print_out("Error de ejecución: línea %d: %s\n", vm.error.line, vm.error.message);
+    if (vm.hasError) print_out(RUNTIME_ERROR_LINE, vm.error.line, vm.error.message);
 }
 
 }  // namespace

@@ -25,13 +25,11 @@ constexpr const char* USAGE_TEXT =
 constexpr const char* MSG_MISSING_VALUE = "Falta el archivo después de %s\n";
 constexpr const char* MSG_MISSING_OUTPUT = "Falta la opción -o con el archivo de la página\n";
 constexpr const char* MSG_MISSING_SOURCE = "Falta el archivo del programa\n";
-constexpr const char* MSG_UNWRITABLE = "No se pudo escribir %s\n";
 constexpr const char* MSG_OVER_SOURCE = "La salida %s es el propio programa: no se escribe encima\n";
 constexpr const char* MSG_SAME_OUTPUT = "La página y los fotogramas no pueden ir al mismo archivo: %s\n";
 constexpr const char* MSG_BROKEN_VIEWER = "El visor incluido está incompleto: no se puede escribir la página\n";
 constexpr const char* MSG_WRITTEN = "Página escrita en %s: %lld fotogramas, resultado: %s\n";
 constexpr const char* MSG_FRAMES_WRITTEN = "Fotogramas escritos en %s\n";
-constexpr const char* MSG_RUNTIME_ERROR = "Error de ejecución: línea %d: %s\n";
 
 struct ReplayOptions {
     int32_t ticks = DEFAULT_TICKS;
@@ -194,7 +192,7 @@ int write_replay(const ReplayOptions& options, const char* source) {
 
     print_out(MSG_WRITTEN, options.output, static_cast<long long>(count), vm_status_name(machine.status));
     if (options.jsonl != nullptr) print_out(MSG_FRAMES_WRITTEN, options.jsonl);
-    if (machine.hasError) print_out(MSG_RUNTIME_ERROR, machine.error.line, machine.error.message);
+    if (machine.hasError) print_out(RUNTIME_ERROR_LINE, machine.error.line, machine.error.message);
     return EXIT_OK;
 }
 
