@@ -1,8 +1,12 @@
 # Two commands matter: `make run` and `make test`. The rest serve development.
 #
-#   make test          Release build and its tests, then the same tests under
+#   make run           Release build of the tools in build/bin/, then the demo;
+#                      needs only g++, cmake and make
+#   make test          installs what the tests need (tools/prerequisites.sh),
+#                      then the Release build and its tests, the same tests under
 #                      AddressSanitizer and UndefinedBehaviorSanitizer, a short
-#                      run of each fuzz target, and the reproducibility check
+#                      run of each fuzz target, and the reproducibility check,
+#                      ending with a count per stage
 #   make fuzz          each fuzz target for FUZZ_SECONDS (default 300)
 #   make coverage      line and branch coverage of the engine (needs gcovr)
 #   make bench         every Google Benchmark suite, Release build (BENCH_ARGS passed on)
@@ -39,25 +43,35 @@ FORMAT_FILES = $(shell find $(SOURCE_DIRS) -name '*.cpp' -o -name '*.h' | sort)
 # checks that are about the macros, not about the tests.
 LINT_FILES = '^$(CURDIR)/(compiler|vm|game|json|cli|arena|replay|fuzz|bench)/[^/]*\.cpp$$'
 
-.PHONY: all configure build run test install clean test-sanitize fuzz-build fuzz-smoke fuzz repro coverage \
-        bench lint format format-check
+.PHONY: all configure build run test prerequisites test-release install clean test-sanitize fuzz-build fuzz-smoke \
+        fuzz repro coverage bench lint format format-check
 
 all: build
 
+# The tools alone: no test target is configured, so nothing beyond the compiler is needed.
 configure:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DPRENDAX_TESTS=OFF \
+	    $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	./$(BUILD)/prendax_cli $(ARGS)
+	./$(BUILD)/bin/prendax_cli $(ARGS)
 
-test: build
+prerequisites:
+	tools/prerequisites.sh test
+
+test: prerequisites
+	tools/run-tests.sh $(BUILD)/test-logs test-release:Release test-sanitize:Sanitizers fuzz-smoke:Fuzz \
+	    repro:Reproducibility
+
+# The Release build with its tests, in the same folder as `make run`'s build.
+test-release:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DPRENDAX_TESTS=ON \
+	    $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	$(MAKE) --no-print-directory test-sanitize
-	$(MAKE) --no-print-directory fuzz-smoke
-	$(MAKE) --no-print-directory repro
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
@@ -68,7 +82,7 @@ clean:
 # The whole suite, unit and golden tests, built with the sanitizers: any
 # out-of-bounds access, leak or undefined behaviour stops the test that hit it.
 test-sanitize:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPRENDAX_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPRENDAX_SANITIZE=ON -DPRENDAX_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
@@ -85,14 +99,16 @@ fuzz: fuzz-build
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # g++ -O0, g++ -O2, clang++ -O2 and the Release build must print the same bytes.
-repro: build
-	CMAKE_FLAGS="$(CMAKE_FLAGS)" JOBS=$(JOBS) tests/repro/run.sh $(REPRO_BUILD) $(BUILD)/prendax_cli
+repro:
+	@[ -f $(BUILD)/CMakeCache.txt ] || $(MAKE) --no-print-directory configure
+	cmake --build $(BUILD) -j $(JOBS) --target prendax_cli
+	CMAKE_FLAGS="$(CMAKE_FLAGS)" JOBS=$(JOBS) tests/repro/run.sh $(REPRO_BUILD) $(BUILD)/bin/prendax_cli
 
 # The tests run one at a time: counters merged from parallel processes came out
 # corrupted (negative branch counts) on this machine.
 coverage:
 	@command -v gcovr >/dev/null || { echo "make coverage needs gcovr (Debian package gcovr)"; exit 2; }
-	cmake -S . -B $(COVERAGE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPRENDAX_COVERAGE=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(COVERAGE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPRENDAX_COVERAGE=ON -DPRENDAX_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(COVERAGE_BUILD) -j $(JOBS)
 	find $(COVERAGE_BUILD) -name '*.gcda' -delete
 	cd $(COVERAGE_BUILD) && ctest >ctest.log || { tail -30 ctest.log; exit 1; }
@@ -109,6 +125,7 @@ coverage:
 	@echo "per file: $(COVERAGE_BUILD)/report/lines.txt and branches.txt; pages: $(COVERAGE_BUILD)/report/index.html"
 
 bench:
+	tools/prerequisites.sh bench
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPRENDAX_BENCH=ON -DPRENDAX_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@for suite in $(BENCH_BUILD)/bench/prendax_bench_*; do \

@@ -5,15 +5,13 @@
 #
 #   check_manpage.sh PAGE PRENDAX_CLI
 #
-# Exits 77 (skipped) when groff is not installed.
+# Skipped when groff is not installed (failed for that under CI=true).
 set -u
 page=$1
 bin=$2
+source "$(dirname "$0")/../skip.sh"
 
-if ! command -v groff >/dev/null 2>&1; then
-  echo "groff no está instalado: se omite la prueba de la página de manual"
-  exit 77
-fi
+command -v groff >/dev/null 2>&1 || missing "groff (paquete groff-base de Debian)"
 
 fail=0
 complain() { echo "$page: $*"; fail=1; }

@@ -131,7 +131,7 @@ def main():
         return 0
     if current != fresh:
         print("%s: the examples table differs from what the tool gives now." % path)
-        print("Run: python3 tests/docs/examples_table.py --bin build/prendax_cli --write README.md")
+        print("Run: python3 tests/docs/examples_table.py --bin build/bin/prendax_cli --write README.md")
         sys.stdout.writelines(difflib.unified_diff([l + "\n" for l in current], [l + "\n" for l in fresh],
                                                    "README.md", "prendax_cli"))
         return 1

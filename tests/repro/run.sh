@@ -46,7 +46,7 @@ for v in "${variants[@]}"; do
         exit 2
     fi
     names+=("$name")
-    binaries+=("$work/$name/prendax_cli")
+    binaries+=("$work/$name/bin/prendax_cli")
 done
 for extra in "$@"; do
     if [ ! -x "$extra" ]; then
