@@ -5,8 +5,11 @@
 #include "arena/sweep.h"
 #include "arena/verify.h"
 #include "cli/cli.h"
+#include "cli/files.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     prendax::ArenaOptions options;
     switch (prendax::scan_arena_options(argc, argv, options)) {
         case prendax::ARENA_SCAN_EXIT_OK: return prendax::EXIT_OK;
@@ -16,3 +19,7 @@ int main(int argc, char** argv) {
     if (options.verifyPath != nullptr) return prendax::run_verify(options);
     return prendax::run_sweep(options);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return prendax::finish_stdout(run(argc, argv)); }

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <thread>
 
+#include "cli/files.h"
+
 namespace prendax {
 
 namespace {
@@ -40,19 +42,19 @@ bool option_is(const char* arg, const char* name) { return std::strcmp(arg, name
 
 // Reports a bad value and gives the scan's answer to it.
 ArenaScan bad_value(const char* message, const char* value) {
-    print_to(stderr, message, value);
+    print_to(stderr, message, shown(value).c_str());
     return ARENA_SCAN_EXIT_BAD;
 }
 
 ArenaScan scan_value(const char* option, const char* value, ArenaOptions& options) {
     if (option_is(option, "--seeds")) {
         if (!parse_seed_range(value, options.firstSeed, options.lastSeed)) {
-            print_to(stderr, MSG_BAD_SEEDS, value, MAX_SEED, MAX_SEED);
+            print_to(stderr, MSG_BAD_SEEDS, shown(value).c_str(), MAX_SEED, MAX_SEED);
             return ARENA_SCAN_EXIT_BAD;
         }
     } else if (option_is(option, "--levels")) {
         if (!parse_level_list(value, options.levels, options.levelCount)) {
-            print_to(stderr, MSG_BAD_LEVELS, value, MIN_LEVEL, MAX_LEVEL);
+            print_to(stderr, MSG_BAD_LEVELS, shown(value).c_str(), MIN_LEVEL, MAX_LEVEL);
             return ARENA_SCAN_EXIT_BAD;
         }
     } else if (option_is(option, "--ticks")) {
@@ -73,11 +75,12 @@ bool takes_value(const char* arg) {
 }
 
 // The same program twice would give two rows for one (program, level, seed).
+// Files are compared, not spellings: ok.zkv and ./ok.zkv are one program.
 bool has_repeated_program(const ArenaOptions& options) {
     for (std::size_t i = 0; i < options.programs.size(); i++) {
         for (std::size_t j = 0; j < i; j++) {
-            if (option_is(options.programs[i], options.programs[j])) {
-                print_to(stderr, MSG_REPEATED_PROGRAM, options.programs[i]);
+            if (same_file(options.programs[i], options.programs[j])) {
+                print_to(stderr, MSG_REPEATED_PROGRAM, shown(options.programs[i]).c_str());
                 return true;
             }
         }
@@ -163,7 +166,7 @@ ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options) {
             print_out("%s", USAGE_TEXT);
             return ARENA_SCAN_EXIT_OK;
         } else if (arg[0] == '-') {
-            report_unknown_option(arg);
+            report_unknown_option(shown(arg).c_str());
             return ARENA_SCAN_EXIT_BAD;
         } else {
             options.programs.push_back(arg);

@@ -12,6 +12,7 @@
 #include "arena/progress.h"
 #include "arena/summary.h"
 #include "cli/cli.h"
+#include "cli/files.h"
 #include "compiler/pipeline.h"
 
 namespace prendax {
@@ -20,25 +21,55 @@ namespace {
 
 constexpr const char* MSG_JSON_CUT = "El resumen JSON no cabe en su búfer\n";
 
+// The CSV is written under a temporary name and takes its own name only once
+// the sweep has finished and every row was written.
 struct CsvOutput {
-    std::FILE* file = nullptr;
+    OutputFile out;
     const char* path = nullptr;
     CsvRecord fields;
 };
 
 void write_csv_line(CsvOutput& csv, const CsvRecord& fields) {
     std::string line = csv_line(fields);
-    std::fwrite(line.data(), 1, line.size(), csv.file);
+    std::fwrite(line.data(), 1, line.size(), csv.out.file);
 }
 
-// Closes the CSV; false (reported) when any write failed.
-bool close_csv(CsvOutput& csv) {
-    if (csv.file == nullptr) return true;
-    bool ok = std::ferror(csv.file) == 0;
-    ok = std::fclose(csv.file) == 0 && ok;
-    csv.file = nullptr;
-    if (!ok) print_to(stderr, MSG_UNWRITABLE, csv.path);
-    return ok;
+// Closes the CSV and puts it in place; false (reported) when any write failed,
+// and then the file under the CSV's name stays as it was.
+bool finish_csv(CsvOutput& csv) {
+    if (csv.path == nullptr) return true;
+    if (output_close(csv.out) && output_commit(csv.out)) return true;
+    output_discard(csv.out);
+    print_to(stderr, MSG_UNWRITABLE, shown(csv.path).c_str());
+    return false;
+}
+
+// Refuses a CSV that would overwrite one of the programs.
+bool csv_over_program(const ArenaOptions& options) {
+    if (options.csvPath == nullptr) return false;
+    for (const char* path : options.programs) {
+        if (!same_file(options.csvPath, path)) continue;
+        print_to(stderr, MSG_OVER_SOURCE, shown(options.csvPath).c_str());
+        return true;
+    }
+    return false;
+}
+
+// Reads every program; false (reported, nothing kept) when one cannot be read.
+bool read_sources(const ArenaOptions& options, std::vector<char*>& sources) {
+    for (const char* path : options.programs) {
+        SourceNotes notes;
+        char* source = read_source_file_noted(path, notes);
+        if (source == nullptr) {
+            report_unreadable(shown(path).c_str());
+            for (char* s : sources) std::free(s);
+            sources.clear();
+            return false;
+        }
+        warn_source_notes(path, notes);
+        sources.push_back(source);
+    }
+    return true;
 }
 
 // Enumerates the jobs in CSV order: program, then level, then seed.
@@ -83,7 +114,7 @@ void take_results(const ArenaOptions& options, const std::vector<MatchJob>& jobs
         int32_t levelIndex = 0;
         while (options.levels[levelIndex] != jobs[i].level) levelIndex++;
         summary_add(program.levels[static_cast<std::size_t>(levelIndex)], jobs[i].seed, results[i]);
-        if (csv.file != nullptr) {
+        if (csv.out.file != nullptr) {
             match_fields(program.path, jobs[i].level, jobs[i].seed, results[i], csv.fields);
             write_csv_line(csv, csv.fields);
         }
@@ -99,23 +130,15 @@ void compile_program(const char* source, CompiledProgram& program, CompilerConte
 }
 
 int run_sweep(const ArenaOptions& options) {
+    if (csv_over_program(options)) return EXIT_BAD_INVOCATION;
     std::vector<char*> sources;
-    for (const char* path : options.programs) {
-        char* source = read_source_file(path);
-        if (source == nullptr) {
-            report_unreadable(path);
-            for (char* s : sources) std::free(s);
-            return EXIT_BAD_INVOCATION;
-        }
-        sources.push_back(source);
-    }
+    if (!read_sources(options, sources)) return EXIT_BAD_INVOCATION;
 
     CsvOutput csv;
     if (options.csvPath != nullptr) {
         csv.path = options.csvPath;
-        csv.file = std::fopen(options.csvPath, "wb");
-        if (csv.file == nullptr) {
-            print_to(stderr, MSG_UNWRITABLE, options.csvPath);
+        if (!output_open(csv.out, options.csvPath)) {
+            print_to(stderr, MSG_UNWRITABLE, shown(options.csvPath).c_str());
             for (char* s : sources) std::free(s);
             return EXIT_BAD_INVOCATION;
         }
@@ -159,7 +182,7 @@ int run_sweep(const ArenaOptions& options) {
     }
     progress_finish(progress);
 
-    bool written = close_csv(csv);
+    bool written = finish_csv(csv);
     if (options.json) {
         std::string text;
         if (!summary_json(options, summaries, text)) {

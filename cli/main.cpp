@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "cli/files.h"
 #include "cli/simulation.h"
 #include "compiler/pipeline.h"
 #include "json/compile_json.h"
@@ -110,4 +111,4 @@ int run(int argc, char** argv) {
 
 }  // namespace prendax
 
-int main(int argc, char** argv) { return prendax::run(argc, argv); }
+int main(int argc, char** argv) { return prendax::finish_stdout(prendax::run(argc, argv)); }

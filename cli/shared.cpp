@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "cli/files.h"
 #include "compiler/diagnostics.h"
 
 namespace prendax {
@@ -21,7 +22,8 @@ constexpr const char* DIAGNOSTIC_LINE = "[%s] línea %d, col %d: %s\n";
 
 // The file's first 16384 bytes, NUL-terminated (a NUL inside ends the text), or
 // nullptr when it cannot be opened, sized or read. The caller frees the buffer.
-char* read_source_file(const char* path) {
+char* read_source_file_noted(const char* path, SourceNotes& notes) {
+    notes = SourceNotes{};
     std::FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return nullptr;
     char* buffer = nullptr;
@@ -33,6 +35,10 @@ char* read_source_file(const char* path) {
         if (buffer != nullptr) {
             std::size_t got = std::fread(buffer, 1, n, f);
             buffer[got] = '\0';
+            notes.size = size;
+            notes.cut = static_cast<std::size_t>(size) > n;
+            std::size_t text = std::strlen(buffer);
+            if (text < got) notes.nulAt = static_cast<long long>(text);
             // A directory opens and sizes on some systems but cannot be read.
             if (std::ferror(f)) {
                 std::free(buffer);
@@ -42,6 +48,11 @@ char* read_source_file(const char* path) {
     }
     std::fclose(f);
     return buffer;
+}
+
+char* read_source_file(const char* path) {
+    SourceNotes notes;
+    return read_source_file_noted(path, notes);
 }
 
 // Reads a decimal integer as atoi does, saturating beyond the signed 32-bit range.

@@ -1,7 +1,9 @@
 # Turns the viewer's files into byte arrays in one generated C++ source, after
 # checking that each can be inlined into the page: the style and the script
 # must not close their own element early, and the page must hold each place
-# holder exactly once, in the order the writer fills them.
+# holder exactly once, in the order the writer fills them. The page's script
+# policy allows exactly the viewer's script: its SHA-256 is written into the
+# page in place of SCRIPT_HASH_MARKER.
 #   cmake -DASSET_DIR=<folder of the viewer files> -DOUTPUT=<file.cpp> -P embed_assets.cmake
 
 set(HTML_MARKERS
@@ -9,7 +11,14 @@ set(HTML_MARKERS
   "<!-- replay-data -->"
   "<script src=\"viewer.js\"></script>")
 
+set(SCRIPT_HASH_MARKER "@VIEWER_JS_SHA256@")
+
 file(READ ${ASSET_DIR}/viewer.html html)
+string(FIND "${html}" "${SCRIPT_HASH_MARKER}" first)
+string(FIND "${html}" "${SCRIPT_HASH_MARKER}" again REVERSE)
+if(first EQUAL -1 OR NOT first EQUAL again)
+  message(FATAL_ERROR "viewer.html must hold ${SCRIPT_HASH_MARKER} exactly once")
+endif()
 set(last -1)
 foreach(marker IN LISTS HTML_MARKERS)
   string(FIND "${html}" "${marker}" first)
@@ -34,6 +43,32 @@ foreach(pair "viewer.css;</style" "viewer.js;</script")
   endif()
 endforeach()
 
+# The base64 text of the script's SHA-256, as a policy's 'sha256-...' source
+# takes it: 32 bytes are ten groups of three and a last group of two.
+file(SHA256 ${ASSET_DIR}/viewer.js script_hash)
+set(BASE64_DIGITS "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+set(script_hash_base64 "")
+foreach(at RANGE 0 60 6)
+  string(SUBSTRING "${script_hash}00" ${at} 6 group)
+  math(EXPR value "0x${group}")
+  foreach(shift 18 12 6 0)
+    math(EXPR digit "(${value} >> ${shift}) & 63")
+    string(SUBSTRING "${BASE64_DIGITS}" ${digit} 1 char)
+    string(APPEND script_hash_base64 "${char}")
+  endforeach()
+endforeach()
+string(SUBSTRING "${script_hash_base64}" 0 43 script_hash_base64)
+string(APPEND script_hash_base64 "=")
+
+# Bytes as they are written into the array: "0xNN," each.
+function(byte_list text out)
+  string(HEX "${text}" hex)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," list "${hex}")
+  set(${out} "${list}" PARENT_SCOPE)
+endfunction()
+byte_list("${SCRIPT_HASH_MARKER}" marker_bytes)
+byte_list("${script_hash_base64}" hash_bytes)
+
 # CMake's regular expressions know no {n}: spell out sixteen bytes.
 set(SIXTEEN_BYTES "")
 foreach(i RANGE 15)
@@ -46,10 +81,13 @@ foreach(pair "viewer.html;viewer_html" "viewer.css;viewer_css" "viewer.js;viewer
   list(GET pair 0 name)
   list(GET pair 1 symbol)
   file(READ ${ASSET_DIR}/${name} hex HEX)
-  string(LENGTH "${hex}" hex_length)
-  math(EXPR size "${hex_length} / 2")
   # Sixteen bytes a line; a terminating zero keeps even an empty file a valid array.
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  if(name STREQUAL "viewer.html")
+    string(REPLACE "${marker_bytes}" "${hash_bytes}" bytes "${bytes}")
+  endif()
+  string(LENGTH "${bytes}" list_length)
+  math(EXPR size "${list_length} / 5")
   string(REGEX REPLACE "(${SIXTEEN_BYTES})" "\\1\n    " bytes "${bytes}")
   string(APPEND body "static const unsigned char ${symbol}_bytes[] = {\n    ${bytes}0x00};\n\n")
   string(APPEND body "std::string_view ${symbol}() {\n")

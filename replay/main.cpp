@@ -7,10 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "cli/cli.h"
+#include "cli/files.h"
 #include "cli/simulation.h"
 #include "compiler/pipeline.h"
 #include "json/frame_json.h"
@@ -25,7 +24,6 @@ constexpr const char* USAGE_TEXT =
 constexpr const char* MSG_MISSING_VALUE = "Falta el archivo después de %s\n";
 constexpr const char* MSG_MISSING_OUTPUT = "Falta la opción -o con el archivo de la página\n";
 constexpr const char* MSG_MISSING_SOURCE = "Falta el archivo del programa\n";
-constexpr const char* MSG_OVER_SOURCE = "La salida %s es el propio programa: no se escribe encima\n";
 constexpr const char* MSG_SAME_OUTPUT = "La página y los fotogramas no pueden ir al mismo archivo: %s\n";
 constexpr const char* MSG_BROKEN_VIEWER = "El visor incluido está incompleto: no se puede escribir la página\n";
 constexpr const char* MSG_WRITTEN = "Página escrita en %s: %lld fotogramas, resultado: %s\n";
@@ -72,7 +70,7 @@ ScanOutcome scan_options(int argc, char** argv, ReplayOptions& options) {
             print_out("%s", USAGE_TEXT);
             return SCAN_EXIT_OK;
         } else if (arg[0] == '-') {
-            report_unknown_option(arg);
+            report_unknown_option(shown(arg).c_str());
             return SCAN_EXIT_BAD;
         } else {
             options.path = arg;
@@ -81,60 +79,7 @@ ScanOutcome scan_options(int argc, char** argv, ReplayOptions& options) {
     return SCAN_GO_ON;
 }
 
-// True when both paths name one file, whether or not it exists yet.
-bool same_file(const char* a, const char* b) {
-    namespace fs = std::filesystem;
-    if (std::strcmp(a, b) == 0) return true;
-    std::error_code ec;
-    if (fs::equivalent(a, b, ec) && !ec) return true;
-    // Neither exists yet, or only one: compare the absolute paths they would take.
-    std::error_code ea;
-    std::error_code eb;
-    fs::path pa = fs::absolute(a, ea);
-    if (!ea) pa = fs::weakly_canonical(pa, ea);
-    fs::path pb = fs::absolute(b, eb);
-    if (!eb) pb = fs::weakly_canonical(pb, eb);
-    return !ea && !eb && pa == pb;
-}
-
-// An output file of the run. A run that fails leaves no half-written file
-// behind, but removes only a regular file that it opened itself (never a file
-// it could not open, nor /dev/full or a pipe).
-struct Output {
-    const char* path = nullptr;
-    std::FILE* file = nullptr;
-    bool opened = false;
-};
-
-bool open_output(Output& out, const char* path) {
-    out.path = path;
-    out.file = std::fopen(path, "wb");
-    out.opened = out.file != nullptr;
-    return out.opened;
-}
-
-// Closes the file; false when any write to it failed.
-bool close_output(Output& out) {
-    if (out.file == nullptr) return true;
-    bool ok = !std::ferror(out.file);
-    ok = std::fclose(out.file) == 0 && ok;
-    out.file = nullptr;
-    return ok;
-}
-
-void discard_output(Output& out) {
-    if (!out.opened) return;
-    if (out.file != nullptr) {
-        std::fclose(out.file);
-        out.file = nullptr;
-    }
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(out.path, ec)) std::remove(out.path);
-}
-
-bool failed(const Output& out) { return out.file != nullptr && std::ferror(out.file); }
-
-void record_frame(Output& page, Output& frames) {
+void record_frame(OutputFile& page, OutputFile& frames) {
     frame_to_json(&machine, &world, frame_buffer, FRAME_JSON_CAPACITY);
     page_add_frame(page.file, frame_buffer);
     if (frames.file != nullptr) {
@@ -145,7 +90,7 @@ void record_frame(Output& page, Output& frames) {
 
 // The match of run_simulation, with a frame after set-up and after every tick.
 // Returns the number of frames, or -1 when a write failed (the match stops).
-int64_t play_and_record(const ReplayOptions& options, Output& page, Output& frames) {
+int64_t play_and_record(const ReplayOptions& options, OutputFile& page, OutputFile& frames) {
     match_start(compile_result, options.level, options.seed, machine, world);
     record_frame(page, frames);
     int64_t count = 1;
@@ -153,45 +98,47 @@ int64_t play_and_record(const ReplayOptions& options, Output& page, Output& fram
         bool going = match_tick(machine, world);
         record_frame(page, frames);
         count++;
-        if (failed(page) || failed(frames)) return -1;
+        if (output_failed(page) || output_failed(frames)) return -1;
         if (!going) break;
         t++;
     }
     return count;
 }
 
-int fail_writing(const char* path, Output& page, Output& frames) {
-    print_to(stderr, MSG_UNWRITABLE, path);
-    discard_output(page);
-    discard_output(frames);
+// Reports the output that failed; every output of the run is dropped and the
+// files under the names asked for stay as they were.
+int fail_writing(const char* path, OutputFile& page, OutputFile& frames) {
+    print_to(stderr, MSG_UNWRITABLE, shown(path).c_str());
+    output_discard(page);
+    output_discard(frames);
     return EXIT_BAD_INVOCATION;
 }
 
 int write_replay(const ReplayOptions& options, const char* source) {
-    Output page;
-    Output frames;
-    if (!open_output(page, options.output)) {
-        print_to(stderr, MSG_UNWRITABLE, options.output);
-        return EXIT_BAD_INVOCATION;
-    }
-    if (options.jsonl != nullptr && !open_output(frames, options.jsonl)) {
+    OutputFile page;
+    OutputFile frames;
+    if (!output_open(page, options.output)) return fail_writing(options.output, page, frames);
+    if (options.jsonl != nullptr && !output_open(frames, options.jsonl)) {
         return fail_writing(options.jsonl, page, frames);
     }
     PageInfo info{options.path, source, std::strlen(source), options.ticks, options.seed, options.level};
     if (!page_begin(page.file, info, compile_result)) {
         print_to(stderr, "%s", MSG_BROKEN_VIEWER);
-        discard_output(page);
-        discard_output(frames);
+        output_discard(page);
+        output_discard(frames);
         return EXIT_BAD_INVOCATION;
     }
     int64_t count = play_and_record(options, page, frames);
-    if (count < 0) return fail_writing(failed(page) ? page.path : frames.path, page, frames);
+    if (count < 0) return fail_writing(output_failed(page) ? options.output : options.jsonl, page, frames);
     page_end(page.file);
-    if (!close_output(page)) return fail_writing(page.path, page, frames);
-    if (!close_output(frames)) return fail_writing(frames.path, page, frames);
+    if (!output_close(page)) return fail_writing(options.output, page, frames);
+    if (!output_close(frames)) return fail_writing(options.jsonl, page, frames);
+    if (!output_commit(page)) return fail_writing(options.output, page, frames);
+    if (!output_commit(frames)) return fail_writing(options.jsonl, page, frames);
 
-    print_out(MSG_WRITTEN, options.output, static_cast<long long>(count), vm_status_name(machine.status));
-    if (options.jsonl != nullptr) print_out(MSG_FRAMES_WRITTEN, options.jsonl);
+    print_out(MSG_WRITTEN, shown(options.output).c_str(), static_cast<long long>(count),
+              vm_status_name(machine.status));
+    if (options.jsonl != nullptr) print_out(MSG_FRAMES_WRITTEN, shown(options.jsonl).c_str());
     if (machine.hasError) print_out(RUNTIME_ERROR_LINE, machine.error.line, machine.error.message);
     return EXIT_OK;
 }
@@ -208,7 +155,7 @@ int check_outputs(const ReplayOptions& options) {
         clash = options.jsonl, message = MSG_SAME_OUTPUT;
     }
     if (clash == nullptr) return EXIT_OK;
-    print_to(stderr, message, clash);
+    print_to(stderr, message, shown(clash).c_str());
     return EXIT_BAD_INVOCATION;
 }
 
@@ -230,11 +177,13 @@ int run(int argc, char** argv) {
     if (options.path == nullptr) return bad_invocation("%s", MSG_MISSING_SOURCE);
     if (options.output == nullptr) return bad_invocation("%s", MSG_MISSING_OUTPUT);
 
-    char* source = read_source_file(options.path);
+    SourceNotes notes;
+    char* source = read_source_file_noted(options.path, notes);
     if (source == nullptr) {
-        report_unreadable(options.path);
+        report_unreadable(shown(options.path).c_str());
         return EXIT_BAD_INVOCATION;
     }
+    warn_source_notes(options.path, notes);
     int status = check_outputs(options);
     if (status == EXIT_OK) status = compile_and_write(options, source);
     std::free(source);
@@ -245,4 +194,4 @@ int run(int argc, char** argv) {
 
 }  // namespace prendax
 
-int main(int argc, char** argv) { return prendax::run(argc, argv); }
+int main(int argc, char** argv) { return prendax::finish_stdout(prendax::run(argc, argv)); }

@@ -148,7 +148,8 @@ void page_end(std::FILE* file) {
     write_text(file, "\n");
     write_text(file, DATA_CLOSE);
     write_text(file, page.afterData);
-    write_text(file, "<script>\n");
+    // The script goes in byte for byte: the page's policy names it by its hash.
+    write_text(file, "<script>");
     write_text(file, viewer_js());
     write_text(file, "</script>");
     write_text(file, page.tail);

@@ -101,6 +101,47 @@ run frames_over_page 2 "" "La página y los fotogramas no pueden ir al mismo arc
 cmp -s keep.zkv hunter.zkv && pass || fail "over_program: el programa cambió"
 absent over_outputs p.html
 
+# A run that fails leaves the files under the names asked for as they were,
+# and no temporary file beside them.
+echo "página guardada" > keep.html
+echo "fotogramas guardados" > keep.jsonl
+run keep_page_on_failed_frames 2 "" "No se pudo escribir nodir/f.jsonl" hunter.zkv -o keep.html --jsonl nodir/f.jsonl
+[ "$(cat keep.html)" = "página guardada" ] && pass || fail "keep_page_on_failed_frames: la página anterior cambió"
+if [ -w /dev/full ]; then
+  run keep_frames_on_full_page 2 "" "No se pudo escribir /dev/full" hunter.zkv -o /dev/full --jsonl keep.jsonl
+  [ "$(cat keep.jsonl)" = "fotogramas guardados" ] && pass || fail "keep_frames_on_full_page: los fotogramas cambiaron"
+  # Standard output that cannot be written is a failure, not a success.
+  "$replay" hunter.zkv -o p.html >/dev/full 2>err.txt
+  status=$?
+  [ "$status" = 2 ] && pass || fail "stdout_full: estado $status, se esperaba 2"
+  [ "$(cat err.txt)" = "No se pudo escribir la salida estándar" ] && pass || fail "stdout_full: $(cat err.txt)"
+  rm -f p.html
+fi
+leftovers=$(find . -name '.*.tmp-*')
+[ -z "$leftovers" ] && pass || fail "quedaron archivos temporales: $leftovers"
+# A link to the page is kept as a link; the page it names is replaced.
+ln -s keep.html link.html
+"$replay" --ticks 3 hunter.zkv -o link.html >/dev/null 2>err.txt && pass || fail "link_output: $(cat err.txt)"
+[ -L link.html ] && grep -q '</html>' keep.html && pass || fail "link_output: el enlace o la página"
+rm -f link.html keep.html keep.jsonl
+
+# A program cut to its first 16384 bytes, or ended early by a NUL byte, plays
+# as prendax_cli plays it, with a warning.
+{ cat hunter.zkv; head -c 17000 /dev/zero | tr '\0' ' '; } > long.zkv
+run source_cut 0 "Página escrita en p.html: 4 fotogramas, resultado: esperando" \
+  "Aviso: long.zkv ocupa $(wc -c <long.zkv) bytes: solo se juegan sus primeros 16384" --ticks 3 long.zkv -o p.html
+# The text before the NUL leaves a block open.
+printf 'START\nREPEAT 2 {\0 WAIT 1 }\nEND\n' > nul.zkv
+printf 'START\nREPEAT 2 {' > before_nul.zkv
+"$cli" --quiet before_nul.zkv >/dev/null 2>cli_err.txt
+run source_nul 1 "" "Aviso: nul.zkv tiene un byte NUL en la posición 16: el programa acaba ahí
+$(cat cli_err.txt)" nul.zkv -o p.html
+rm -f p.html long.zkv nul.zkv before_nul.zkv
+
+# Names repeated in messages are escaped: an escape sequence in a file name
+# reaches the terminal as text.
+run escaped_name 2 "" 'No se pudo leer a\x1b]0;t\x07.zkv' "$(printf 'a\033]0;t\007.zkv')" -o p.html
+
 # ---- the recorded match ---------------------------------------------------
 # The frames inside the page, one a line, with the page's escape of '<' undone.
 page_frames() {
