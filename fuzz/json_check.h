@@ -1,7 +1,8 @@
 // A strict JSON syntax check for the documents the engine writes: one value,
 // no whitespace anywhere (the writers never emit any), strings without raw
-// control bytes, numbers in the JSON grammar (so "nan" or "inf" fail). Bytes
-// from 0x80 up pass inside strings as they stand, as the writer copies them.
+// control bytes, numbers in the JSON grammar (so "nan" or "inf" fail), and
+// strings in well-formed UTF-8 (decoded by code point: no overlong forms, no
+// surrogates, nothing above U+10FFFF).
 #pragma once
 
 #include <cstddef>
@@ -50,12 +51,29 @@ inline bool json_check_number(JsonCursor& c) {
     return true;
 }
 
+// Takes the rest of a character whose first byte (0x80 or above) was just read.
+inline bool json_check_utf8_tail(JsonCursor& c, unsigned char lead) {
+    int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    if (more == 0 || lead >= 0xF8) return false;
+    unsigned long cp = lead & (0x3Fu >> more);
+    for (int i = 0; i < more; i++) {
+        if (c.at == c.end || (static_cast<unsigned char>(*c.at) & 0xC0) != 0x80) return false;
+        cp = (cp << 6) | (static_cast<unsigned char>(*c.at++) & 0x3Fu);
+    }
+    const unsigned long smallest[] = {0, 0x80, 0x800, 0x10000};
+    return cp >= smallest[more] && (cp < 0xD800 || cp > 0xDFFF) && cp <= 0x10FFFF;
+}
+
 inline bool json_check_string(JsonCursor& c) {
     if (!json_take(c, '"')) return false;
     while (c.at != c.end) {
         const unsigned char ch = static_cast<unsigned char>(*c.at++);
         if (ch == '"') return true;
         if (ch < 0x20) return false;
+        if (ch >= 0x80) {
+            if (!json_check_utf8_tail(c, ch)) return false;
+            continue;
+        }
         if (ch != '\\') continue;
         if (c.at == c.end) return false;
         const char escape = *c.at++;

@@ -35,9 +35,8 @@ void append_bytes(JsonOut* out, const char* bytes, std::size_t n) {
     out->overflow = 1;
 }
 
-// The piece that stands for one byte inside a string literal; returns its length.
-// Bytes from 0x80 up pass unchanged, so UTF-8 text stays UTF-8.
-std::size_t escape_byte(unsigned char byte, char (&piece)[8]) {
+// The piece that stands for one byte below 0x80 inside a string literal; returns its length.
+std::size_t escape_ascii(unsigned char byte, char (&piece)[8]) {
     switch (byte) {
         case '"': std::memcpy(piece, "\\\"", 3); return 2;
         case '\\': std::memcpy(piece, "\\\\", 3); return 2;
@@ -55,7 +54,40 @@ std::size_t escape_byte(unsigned char byte, char (&piece)[8]) {
     return 1;
 }
 
+// U+FFFD, the replacement character, in UTF-8.
+constexpr char REPLACEMENT_CHARACTER[] = "\xEF\xBF\xBD";
+
 }  // namespace
+
+std::size_t utf8_sequence_length(const unsigned char* bytes, std::size_t available) {
+    if (available == 0) return 0;
+    unsigned char lead = bytes[0];
+    if (lead < 0x80) return 1;
+    // The well-formed sequences: the lead byte fixes the length and the range of
+    // the second byte (which rules out overlong forms, surrogates and anything
+    // above U+10FFFF); every later byte lies in 80..BF.
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (available < length || bytes[1] < low || bytes[1] > high) return 0;
+    for (std::size_t i = 2; i < length; i++) {
+        if (bytes[i] < 0x80 || bytes[i] > 0xBF) return 0;
+    }
+    return length;
+}
 
 JsonOut json_open(char* buffer, std::size_t capacity) {
     JsonOut out{buffer, capacity, 0, 0};
@@ -82,11 +114,24 @@ void json_appendf(JsonOut* out, const char* format, ...) {
 void json_string_bounded(JsonOut* out, const char* text, std::size_t maxBytes) {
     json_append(out, "\"");
     if (text != nullptr) {
-        // Each byte or escape is its own piece, so a cut document may end inside a string.
-        for (std::size_t i = 0; i < maxBytes && text[i] != '\0'; i++) {
-            char piece[8];
-            std::size_t n = escape_byte(static_cast<unsigned char>(text[i]), piece);
-            append_bytes(out, piece, n);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+        std::size_t available = 0;
+        while (available < maxBytes && bytes[available] != '\0') available++;
+        // Each escape, character or replacement is its own piece, so a cut
+        // document may end inside a string but never inside a character.
+        for (std::size_t i = 0; i < available;) {
+            std::size_t n = utf8_sequence_length(bytes + i, available - i);
+            if (n == 1) {
+                char piece[8];
+                append_bytes(out, piece, escape_ascii(bytes[i], piece));
+            } else if (n > 1) {
+                append_bytes(out, text + i, n);
+            } else {
+                // A byte outside every well-formed sequence stands for itself as U+FFFD.
+                append_bytes(out, REPLACEMENT_CHARACTER, sizeof REPLACEMENT_CHARACTER - 1);
+                n = 1;
+            }
+            i += n;
         }
     }
     json_append(out, "\"");

@@ -21,10 +21,17 @@ JsonOut json_open(char* buffer, std::size_t capacity);
 
 void json_append(JsonOut* out, const char* text);
 void json_appendf(JsonOut* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// A JSON string literal of the text. Bytes below 0x20, the quotation mark and
+// the backslash are escaped; well-formed UTF-8 sequences pass unchanged; every
+// other byte is written as U+FFFD, so the document is valid UTF-8 whatever the text.
 void json_string(JsonOut* out, const char* text);
 // json_string of a fixed-size text field: stops at the first NUL or after
 // maxBytes bytes, so an unterminated field is never read past its end.
 void json_string_bounded(JsonOut* out, const char* text, std::size_t maxBytes);
+// Length of the well-formed UTF-8 sequence (1 to 4 bytes) that starts the
+// available bytes, or 0 when they do not start with one (overlong forms,
+// surrogates, code points above U+10FFFF, stray or missing continuation bytes).
+std::size_t utf8_sequence_length(const unsigned char* bytes, std::size_t available);
 // "%.6g" for numbers within [-1e308, 1e308]; "0" for NaN and the rest.
 void json_number(JsonOut* out, double value);
 

@@ -223,6 +223,20 @@ TEST(CompileJson, DiagnosticsAndEscaping) {
     EXPECT_EQ(j["disasm"], r.result->disasm);
 }
 
+TEST(CompileJson, DiagnosticCutInsideACharacterStaysValidUtf8) {
+    // 158 letters and then "ó": the message keeps 159 bytes, so it ends with the
+    // first byte of the "ó" alone, which the document writes as U+FFFD.
+    Records r;
+    std::string text(158, 'a');
+    add_diagnostic(r.ctx.get(), PHASE_SEMANTICO, 1, 1, "%só y más", text.c_str());
+    ASSERT_EQ(r.ctx->diagCount, 1);
+    ASSERT_EQ(std::strlen(r.ctx->diags[0].message), 159u);
+    r.result->errors[0] = r.ctx->diags[0];
+    r.result->errorCount = 1;
+    nlohmann::json j = nlohmann::json::parse(document(r.result.get(), nullptr));
+    EXPECT_EQ(j["errors"][0]["message"], text + "\xEF\xBF\xBD");
+}
+
 TEST(CompileJson, DamagedCountsAreClampedToTheTables) {
     struct Case {
         const char* name;

@@ -32,7 +32,7 @@ struct GuardedBuffer {
 };
 
 std::string string_literal(const char* text) {
-    char buf[256];
+    char buf[1024];
     JsonOut out = json_open(buf, sizeof buf);
     json_string(&out, text);
     EXPECT_EQ(out.overflow, 0);
@@ -185,12 +185,124 @@ TEST(JsonOut, StringEscapes) {
     }
 }
 
-TEST(JsonOut, StringBytesFromHighHalfPassUnchanged) {
-    // Every byte from 0x80 to 0xFF is copied as it stands (not necessarily valid UTF-8).
-    std::string all;
-    for (int b = 0x80; b <= 0xFF; b++) all.push_back(static_cast<char>(b));
-    EXPECT_EQ(string_literal(all.c_str()), "\"" + all + "\"");
+// U+FFFD, the replacement character, in UTF-8.
+#define REPL "\xEF\xBF\xBD"
+
+TEST(JsonOut, StringKeepsWellFormedUtf8AndReplacesEveryOtherByte) {
+    struct Case {
+        const char* name;
+        const char* input;
+        const char* expected;  // between the quotes
+    };
+    const Case cases[] = {
+        {"spanish text", "Carácter no reconocido: ñ ¿?", "Carácter no reconocido: ñ ¿?"},
+        {"lowest two-byte", "\xC2\x80", "\xC2\x80"},
+        {"highest two-byte", "\xDF\xBF", "\xDF\xBF"},
+        {"lowest three-byte", "\xE0\xA0\x80", "\xE0\xA0\x80"},
+        {"last before the surrogates", "\xED\x9F\xBF", "\xED\x9F\xBF"},
+        {"first after the surrogates", "\xEE\x80\x80", "\xEE\x80\x80"},
+        {"highest three-byte", "\xEF\xBF\xBF", "\xEF\xBF\xBF"},
+        {"lowest four-byte", "\xF0\x90\x80\x80", "\xF0\x90\x80\x80"},
+        {"highest code point", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+        {"emoji between ascii", "a\xF0\x9F\x9A\x80z", "a\xF0\x9F\x9A\x80z"},
+        {"lone lead byte of o acute", "posici\xC3n", "posici" REPL "n"},
+        {"lone continuation byte", "\xB3", REPL},
+        {"overlong two-byte", "\xC0\xAF", REPL REPL},
+        {"overlong two-byte C1", "\xC1\xBF", REPL REPL},
+        {"overlong three-byte", "\xE0\x9F\xBF", REPL REPL REPL},
+        {"overlong four-byte", "\xF0\x8F\xBF\xBF", REPL REPL REPL REPL},
+        {"surrogate", "\xED\xA0\x80", REPL REPL REPL},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", REPL REPL REPL REPL},
+        {"F5 and up never start a sequence", "\xF5\x80\xFE\xFF", REPL REPL REPL REPL},
+        {"sequence cut by ascii",
+         "\xE2\x82"
+         "a",
+         REPL REPL "a"},
+        {"sequence cut at the end", "ok\xF0\x9F\x9A", "ok" REPL REPL REPL},
+        {"well-formed after ill-formed", "\xFF\xC3\xB3", REPL "\xC3\xB3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string literal = string_literal(c.input);
+        EXPECT_EQ(literal, std::string("\"") + c.expected + "\"");
+        // nlohmann's parser rejects ill-formed UTF-8 inside strings.
+        nlohmann::json parsed;
+        EXPECT_NO_THROW(parsed = nlohmann::json::parse(literal));
+        EXPECT_EQ(parsed, nlohmann::json(c.expected));
+    }
 }
+
+// Decodes by code point rather than by the table of well-formed sequences: a
+// sequence is well-formed when its bits give a code point that needs exactly
+// that many bytes, is not a surrogate and does not pass U+10FFFF.
+std::size_t reference_sequence_length(const unsigned char* b, std::size_t available) {
+    std::size_t length = b[0] < 0x80 ? 1 : b[0] >= 0xF0 ? 4 : b[0] >= 0xE0 ? 3 : b[0] >= 0xC0 ? 2 : 0;
+    if (length == 0 || b[0] >= 0xF8 || length > available) return 0;
+    uint32_t cp = length == 1 ? b[0] : b[0] & (0x7F >> length);
+    for (std::size_t i = 1; i < length; i++) {
+        if ((b[i] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b[i] & 0x3F);
+    }
+    const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < smallest[length] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
+    return length;
+}
+
+TEST(JsonOut, SequenceLengthAgreesWithDecodingByCodePoint) {
+    // Every pair of first bytes, with the later bytes at the edges of the
+    // continuation range and just outside it.
+    const unsigned char later[] = {0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF};
+    std::size_t mismatches = 0;
+    for (int first = 1; first <= 0xFF; first++) {
+        for (int second = 0; second <= 0xFF; second++) {
+            for (unsigned char third : later) {
+                for (unsigned char fourth : later) {
+                    const unsigned char b[4] = {static_cast<unsigned char>(first), static_cast<unsigned char>(second),
+                                                third, fourth};
+                    for (std::size_t available = 1; available <= 4; available++) {
+                        if (utf8_sequence_length(b, available) != reference_sequence_length(b, available)) {
+                            mismatches++;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(utf8_sequence_length(nullptr, 0), 0u);
+}
+
+TEST(JsonOut, EveryHighByteAloneBecomesTheReplacementCharacter) {
+    std::string all;
+    std::string replaced;
+    for (int b = 0x80; b <= 0xFF; b++) {
+        all.push_back(static_cast<char>(b));
+        replaced += REPL;
+    }
+    // Sorted bytes never form a well-formed sequence: leads (C2..F4) are
+    // followed by higher leads, never by continuation bytes.
+    EXPECT_EQ(string_literal(all.c_str()), "\"" + replaced + "\"");
+}
+
+TEST(JsonOut, CutDocumentNeverEndsInsideACharacter) {
+    // "\"aé" is 4 bytes; a buffer of 5 holds at most 3, so é (two bytes) does
+    // not fit after "\"a" and the document stays "\"a".
+    char buf[5];
+    JsonOut out = json_open(buf, sizeof buf);
+    json_string(&out, "aé");
+    EXPECT_EQ(out.overflow, 1);
+    EXPECT_STREQ(buf, "\"a");
+}
+
+TEST(JsonOut, BoundedStringReplacesACharacterCutByTheFieldEnd) {
+    // A diagnostic cut in the middle of "ó" keeps its first byte only.
+    const char field[4] = {'a', 'b', '\xC3', '\xB3'};
+    char buf[32];
+    JsonOut out = json_open(buf, sizeof buf);
+    json_string_bounded(&out, field, 3);
+    EXPECT_STREQ(buf, "\"ab" REPL "\"");
+}
+#undef REPL
 
 TEST(JsonOut, AbsentStringIsEmptyLiteral) { EXPECT_EQ(string_literal(nullptr), "\"\""); }
 
