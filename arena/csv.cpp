@@ -56,20 +56,32 @@ CsvRecord csv_header() {
     return fields;
 }
 
-CsvReader csv_reader(std::FILE* file) { return CsvReader{file, 1}; }
+CsvReader csv_reader(std::FILE* file) { return CsvReader{file, 1, 0}; }
 
 namespace {
 
-constexpr int QUOTE_UNCLOSED = EOF - 1;  // the file ended inside quotes
+constexpr int QUOTE_UNCLOSED = EOF - 1;   // the file ended inside quotes
+constexpr int RECORD_TOO_LONG = EOF - 2;  // the record reached MAX_CSV_RECORD_BYTES
+
+// The next byte of the record, EOF, or RECORD_TOO_LONG once the record holds
+// its most bytes.
+int next_byte(CsvReader& reader) {
+    if (reader.recordBytes >= MAX_CSV_RECORD_BYTES) return RECORD_TOO_LONG;
+    int c = std::getc(reader.file);
+    if (c != EOF) reader.recordBytes++;
+    return c;
+}
 
 // Reads a quoted field's text up to its closing quote ("" stands for one
-// quote) and returns the character after that quote, or QUOTE_UNCLOSED.
+// quote) and returns the character after that quote, QUOTE_UNCLOSED or
+// RECORD_TOO_LONG.
 int read_quoted(CsvReader& reader, std::string& field) {
     for (;;) {
-        int c = std::getc(reader.file);
+        int c = next_byte(reader);
         if (c == EOF) return QUOTE_UNCLOSED;
+        if (c == RECORD_TOO_LONG) return c;
         if (c == '"') {
-            int next = std::getc(reader.file);
+            int next = next_byte(reader);
             if (next != '"') return next;
             field += '"';
             continue;
@@ -86,11 +98,13 @@ int read_quoted(CsvReader& reader, std::string& field) {
 CsvReadStatus csv_read(CsvReader& reader, CsvRecord& fields, int64_t& startLine) {
     fields.clear();
     startLine = reader.line;
-    int c = std::getc(reader.file);
+    reader.recordBytes = 0;
+    int c = next_byte(reader);
     if (c == EOF) return CSV_READ_END;
     std::string field;
     bool wasQuoted = false;  // the current field was quoted and its quotes are closed
     while (true) {
+        if (c == RECORD_TOO_LONG) return CSV_READ_TOO_LONG;
         if (c == ',') {
             fields.push_back(field);
             field.clear();
@@ -105,13 +119,13 @@ CsvReadStatus csv_read(CsvReader& reader, CsvRecord& fields, int64_t& startLine)
             c = read_quoted(reader, field);
             if (c == QUOTE_UNCLOSED) return CSV_READ_UNCLOSED_QUOTE;
             wasQuoted = true;
-            continue;
+            continue;  // c may be RECORD_TOO_LONG: the loop's first test takes it
         } else if (wasQuoted && c != '\r') {
             return CSV_READ_STRAY_QUOTE;  // text after a closing quote
         } else if (!wasQuoted) {
             field += static_cast<char>(c);
         }
-        c = std::getc(reader.file);
+        c = next_byte(reader);
     }
 }
 

@@ -65,13 +65,26 @@ std::string csv_line(const CsvRecord& fields);
 // The header row's fields.
 CsvRecord csv_header();
 
+// The longest record read, its line feed included: a row holds a path (at most
+// 4096 bytes, twice that when every byte is a quote), a message of at most
+// MESSAGE_SIZE bytes and a few numbers, so this leaves room to spare while a
+// file with no line feed (a device of zeros) stops being read early.
+inline constexpr std::size_t MAX_CSV_RECORD_BYTES = 16384;
+
 // Reads CSV records from a stream, quoted fields included.
 struct CsvReader {
     std::FILE* file;
-    int64_t line;  // the line the next record starts on, 1-based
+    int64_t line;             // the line the next record starts on, 1-based
+    std::size_t recordBytes;  // bytes read of the current record
 };
 
-enum CsvReadStatus { CSV_READ_RECORD, CSV_READ_END, CSV_READ_UNCLOSED_QUOTE, CSV_READ_STRAY_QUOTE };
+enum CsvReadStatus {
+    CSV_READ_RECORD,
+    CSV_READ_END,
+    CSV_READ_UNCLOSED_QUOTE,
+    CSV_READ_STRAY_QUOTE,
+    CSV_READ_TOO_LONG,  // a record past MAX_CSV_RECORD_BYTES; nothing more is read
+};
 
 CsvReader csv_reader(std::FILE* file);
 // The next record into fields; startLine is the line it starts on.

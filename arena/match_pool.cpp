@@ -1,6 +1,8 @@
 // The worker threads of a run. A block of matches is handed out one match at a
 // time through a shared counter; each result goes to the slot of its match, so
 // the order of the results is the order of the jobs whatever the scheduling.
+// After a signal no match is handed out any more: the ones handed out are
+// finished, and they are always the first ones of the block.
 #include "arena/match_pool.h"
 
 #include <atomic>
@@ -11,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "arena/interrupt.h"
 #include "arena/progress.h"
 #include "cli/simulation.h"
 
@@ -33,6 +36,7 @@ struct Block {
 
 void play_jobs(Block& block, MatchWorker& worker) {
     while (true) {
+        if (interrupt_signal() != 0) return;
         std::size_t i = block.next.fetch_add(1, std::memory_order_relaxed);
         if (i >= block.count) return;
         play_match(block.jobs[i], block.ticks, *worker.vm, *worker.world, block.results[i]);
@@ -46,7 +50,8 @@ void play_jobs(Block& block, MatchWorker& worker) {
 // Waits for the block's last match, redrawing the progress bar meanwhile.
 void wait_for_block(Block& block, Progress* progress, uint64_t doneBefore) {
     std::unique_lock<std::mutex> lock(block.mutex);
-    while (!block.finished.wait_for(lock, PROGRESS_REDRAW, [&] { return block.done.load() == block.count; })) {
+    auto over = [&] { return block.done.load() == block.count || interrupt_signal() != 0; };
+    while (!block.finished.wait_for(lock, PROGRESS_REDRAW, over)) {
         if (progress != nullptr) progress_draw(*progress, doneBefore + block.done.load());
     }
 }
@@ -82,8 +87,9 @@ void pool_init(MatchPool& pool, int32_t workers, int32_t ticks) {
     pool.ticks = ticks;
 }
 
-void pool_play(MatchPool& pool, const MatchJob* jobs, MatchResult* results, std::size_t count, Progress* progress) {
-    if (count == 0) return;
+std::size_t pool_play(MatchPool& pool, const MatchJob* jobs, MatchResult* results, std::size_t count,
+                      Progress* progress) {
+    if (count == 0) return 0;
     Block block;
     block.jobs = jobs;
     block.results = results;
@@ -107,7 +113,10 @@ void pool_play(MatchPool& pool, const MatchJob* jobs, MatchResult* results, std:
         wait_for_block(block, progress, doneBefore);
     }
     for (std::thread& thread : threads) thread.join();
-    if (progress != nullptr) progress_advance(*progress, count);
+    std::size_t handedOut = block.next.load();
+    std::size_t played = handedOut < count ? handedOut : count;
+    if (progress != nullptr) progress_advance(*progress, played);
+    return played;
 }
 
 }  // namespace prendax

@@ -56,7 +56,10 @@ void play_match(const MatchJob& job, int32_t ticks, Vm& vm, World& world, MatchR
 void pool_init(MatchPool& pool, int32_t workers, int32_t ticks);
 
 // Plays jobs[0..count) into results[0..count), in parallel; returns when all are
-// done. The progress record (may be null) is advanced as matches finish.
-void pool_play(MatchPool& pool, const MatchJob* jobs, MatchResult* results, std::size_t count, Progress* progress);
+// done, or after a caught signal when the matches in flight are done. Gives the
+// number n of matches played, always jobs[0..n). The progress record (may be
+// null) is advanced as matches finish.
+std::size_t pool_play(MatchPool& pool, const MatchJob* jobs, MatchResult* results, std::size_t count,
+                      Progress* progress);
 
 }  // namespace prendax

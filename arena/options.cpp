@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* USAGE_TEXT =
     "Uso: prendax_arena [--seeds A-B | --seeds N] [--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] "
-    "[--json] [--verify FILE] robot.zkv [robot2.zkv ...]\n";
+    "[--json] [--verify FILE [--trust-paths]] robot.zkv [robot2.zkv ...]\n";
 constexpr const char* MSG_BAD_SEEDS =
     "Rango de semillas no válido: %s (se espera N, de 1 a %u, o A-B con A <= B <= %u)\n";
 constexpr const char* MSG_BAD_LEVELS =
@@ -162,6 +162,8 @@ ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options) {
             if (outcome != ARENA_SCAN_GO_ON) return outcome;
         } else if (option_is(arg, "--json")) {
             options.json = true;
+        } else if (option_is(arg, "--trust-paths")) {
+            options.trustPaths = true;
         } else if (option_is(arg, "--help") || option_is(arg, "-h")) {
             print_out("%s", USAGE_TEXT);
             return ARENA_SCAN_EXIT_OK;

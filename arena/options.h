@@ -26,6 +26,7 @@ struct ArenaOptions {
     const char* csvPath = nullptr;
     const char* verifyPath = nullptr;
     bool json = false;
+    bool trustPaths = false;            // --verify may read programs outside the current folder
     std::vector<const char*> programs;  // in command-line order
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "arena/csv.h"
+#include "arena/interrupt.h"
 #include "arena/match_pool.h"
 #include "arena/progress.h"
 #include "arena/summary.h"
@@ -20,6 +21,9 @@ namespace prendax {
 namespace {
 
 constexpr const char* MSG_JSON_CUT = "El resumen JSON no cabe en su búfer\n";
+constexpr const char* MSG_INTERRUPTED = "Barrido interrumpido por una señal: se jugaron %llu de %llu partidas\n";
+constexpr const char* MSG_CSV_DROPPED = "El CSV de un barrido interrumpido no se guarda: %s queda como estaba\n";
+constexpr int EXIT_SIGNAL_BASE = 128;  // an interrupted run exits with 128 + the signal
 
 // The CSV is written under a temporary name and takes its own name only once
 // the sweep has finished and every row was written.
@@ -35,9 +39,15 @@ void write_csv_line(CsvOutput& csv, const CsvRecord& fields) {
 }
 
 // Closes the CSV and puts it in place; false (reported) when any write failed,
-// and then the file under the CSV's name stays as it was.
-bool finish_csv(CsvOutput& csv) {
+// and then the file under the CSV's name stays as it was. The CSV of an
+// interrupted sweep is dropped: no file under its name may look complete.
+bool finish_csv(CsvOutput& csv, bool interrupted) {
     if (csv.path == nullptr) return true;
+    if (interrupted) {
+        output_discard(csv.out);
+        print_to(stderr, MSG_CSV_DROPPED, shown(csv.path).c_str());
+        return true;
+    }
     if (output_close(csv.out) && output_commit(csv.out)) return true;
     output_discard(csv.out);
     print_to(stderr, MSG_UNWRITABLE, shown(csv.path).c_str());
@@ -106,10 +116,11 @@ std::size_t next_jobs(const ArenaOptions& options, const std::vector<CompiledPro
     return jobs.size();
 }
 
+// Folds the first `played` results of the block into the summaries and the CSV.
 void take_results(const ArenaOptions& options, const std::vector<MatchJob>& jobs,
-                  const std::vector<std::size_t>& owners, const std::vector<MatchResult>& results,
+                  const std::vector<std::size_t>& owners, const std::vector<MatchResult>& results, std::size_t played,
                   std::vector<ProgramSummary>& summaries, CsvOutput& csv) {
-    for (std::size_t i = 0; i < jobs.size(); i++) {
+    for (std::size_t i = 0; i < played; i++) {
         ProgramSummary& program = summaries[owners[i]];
         int32_t levelIndex = 0;
         while (options.levels[levelIndex] != jobs[i].level) levelIndex++;
@@ -121,16 +132,26 @@ void take_results(const ArenaOptions& options, const std::vector<MatchJob>& jobs
     }
 }
 
-}  // namespace
-
-void compile_program(const char* source, CompiledProgram& program, CompilerContext& context) {
-    program.result = std::make_unique<CompileResult>();
-    program.compiled = compile_source(source, program.result.get(), &context) == 1;
-    if (!program.compiled) print_diagnostics(*program.result);
+// Plays every match block by block, until the last or until a signal is
+// caught; returns the number of matches played.
+uint64_t play_all(const ArenaOptions& options, const std::vector<CompiledProgram>& programs, MatchPool& pool,
+                  Progress& progress, std::vector<ProgramSummary>& summaries, CsvOutput& csv) {
+    JobCursor cursor;
+    cursor.seed = options.firstSeed;
+    std::vector<MatchJob> jobs;
+    std::vector<std::size_t> owners;
+    std::vector<MatchResult> results(BLOCK_MATCHES);
+    uint64_t played = 0;
+    while (interrupt_signal() == 0 && next_jobs(options, programs, cursor, jobs, owners, BLOCK_MATCHES) > 0) {
+        std::size_t n = pool_play(pool, jobs.data(), results.data(), jobs.size(), &progress);
+        take_results(options, jobs, owners, results, n, summaries, csv);
+        played += n;
+    }
+    return played;
 }
 
-int run_sweep(const ArenaOptions& options) {
-    if (csv_over_program(options)) return EXIT_BAD_INVOCATION;
+// The sweep proper, with SIGINT and SIGTERM caught.
+int sweep(const ArenaOptions& options) {
     std::vector<char*> sources;
     if (!read_sources(options, sources)) return EXIT_BAD_INVOCATION;
 
@@ -151,7 +172,7 @@ int run_sweep(const ArenaOptions& options) {
     uint64_t compiledCount = 0;
     for (std::size_t i = 0; i < programs.size(); i++) {
         programs[i].path = options.programs[i];
-        compile_program(sources[i], programs[i], *context);
+        compile_program(sources[i], programs[i], *context, true);
         std::free(sources[i]);
         summaries[i].path = programs[i].path;
         summaries[i].result = programs[i].result.get();
@@ -171,18 +192,15 @@ int run_sweep(const ArenaOptions& options) {
     Progress progress;
     progress_start(progress, total);
 
-    JobCursor cursor;
-    cursor.seed = options.firstSeed;
-    std::vector<MatchJob> jobs;
-    std::vector<std::size_t> owners;
-    std::vector<MatchResult> results(BLOCK_MATCHES);
-    while (next_jobs(options, programs, cursor, jobs, owners, BLOCK_MATCHES) > 0) {
-        pool_play(pool, jobs.data(), results.data(), jobs.size(), &progress);
-        take_results(options, jobs, owners, results, summaries, csv);
-    }
+    uint64_t played = play_all(options, programs, pool, progress, summaries, csv);
     progress_finish(progress);
 
-    bool written = finish_csv(csv);
+    int caught = interrupt_signal();
+    if (caught != 0) {
+        print_to(stderr, MSG_INTERRUPTED, static_cast<unsigned long long>(played),
+                 static_cast<unsigned long long>(total));
+    }
+    bool written = finish_csv(csv, caught != 0);
     if (options.json) {
         std::string text;
         if (!summary_json(options, summaries, text)) {
@@ -193,8 +211,25 @@ int run_sweep(const ArenaOptions& options) {
     } else {
         print_summary(options, summaries);
     }
+    if (caught != 0) return EXIT_SIGNAL_BASE + caught;
     if (!written) return EXIT_BAD_INVOCATION;
     return compiledCount == programs.size() ? EXIT_OK : EXIT_COMPILE_FAILED;
+}
+
+}  // namespace
+
+void compile_program(const char* source, CompiledProgram& program, CompilerContext& context, bool printDiagnostics) {
+    program.result = std::make_unique<CompileResult>();
+    program.compiled = compile_source(source, program.result.get(), &context) == 1;
+    if (!program.compiled && printDiagnostics) print_diagnostics(*program.result);
+}
+
+int run_sweep(const ArenaOptions& options) {
+    if (csv_over_program(options)) return EXIT_BAD_INVOCATION;
+    interrupt_catch();
+    int status = sweep(options);
+    interrupt_release();
+    return status;
 }
 
 }  // namespace prendax

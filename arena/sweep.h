@@ -19,9 +19,9 @@ struct CompiledProgram {
     bool compiled;
 };
 
-// Compiles source into program.result, printing the diagnostics on failure.
-// Compilation shares static buffers: call it from one thread only.
-void compile_program(const char* source, CompiledProgram& program, CompilerContext& context);
+// Compiles source into program.result, printing the diagnostics on failure
+// when asked. Compilation shares static buffers: call it from one thread only.
+void compile_program(const char* source, CompiledProgram& program, CompilerContext& context, bool printDiagnostics);
 
 // Runs the sweep the options describe; returns the process exit status.
 int run_sweep(const ArenaOptions& options);

@@ -2,11 +2,20 @@
 // read and compiled on first sight (on this thread), the block is played on
 // the workers, and the rows are compared in file order, so the row named is
 // always the first that differs, whatever the number of workers.
+//
+// The CSV is untrusted input: its records are bounded in length, the programs
+// it names must be regular files inside the current folder (unless
+// --trust-paths), their compile diagnostics are not quoted, and every field
+// repeated in a message is escaped.
 #include "arena/verify.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,6 +26,7 @@
 #include "arena/progress.h"
 #include "arena/sweep.h"
 #include "cli/cli.h"
+#include "cli/files.h"
 
 namespace prendax {
 
@@ -29,10 +39,17 @@ constexpr const char* WHY_LEVEL = "nivel no válido";
 constexpr const char* WHY_SEED = "semilla no válida";
 constexpr const char* WHY_UNCLOSED = "comillas sin cerrar";
 constexpr const char* WHY_STRAY = "comillas fuera de lugar";
+constexpr const char* WHY_TOO_LONG = "línea demasiado larga";
+constexpr const char* MSG_OUTSIDE =
+    "CSV no válido: %s, línea %lld: el programa %s está fuera de la carpeta actual (se admite con --trust-paths)\n";
+constexpr const char* MSG_NOT_REGULAR = "CSV no válido: %s, línea %lld: %s no es un archivo regular\n";
+constexpr const char* MSG_NO_ROWS = "Verificación fallida: %s no tiene filas: no hay partidas que comparar\n";
+constexpr const char* MSG_REREAD = "No se pudo volver al principio de %s\n";
 constexpr const char* MSG_ROW_DIFFERS = "Fila distinta en %s, línea %lld (%s, nivel %d, semilla %u):\n";
 constexpr const char* MSG_COLUMN_DIFFERS = "  %s: en el CSV \"%s\", al repetir \"%s\"\n";
 constexpr const char* MSG_NOT_COMPILED =
-    "Fila distinta en %s, línea %lld (%s, nivel %d, semilla %u): el programa no compila\n";
+    "Fila distinta en %s, línea %lld (%s, nivel %d, semilla %u): el programa no compila (primer error en la línea "
+    "%d, col %d)\n";
 constexpr const char* MSG_ALL_AGREE = "Verificación correcta: %llu partidas de %s coinciden\n";
 
 static_assert(CSV_COLUMNS == 12, "WHY_COLUMNS names the column count");
@@ -49,8 +66,13 @@ struct PendingRow {
 // Why the reading of rows stopped before the end of the file.
 enum StopReason { STOP_NONE, STOP_BAD_CSV, STOP_UNREADABLE, STOP_NOT_COMPILED };
 
+// Why a program named by a row is not read.
+enum ProgramRefusal { PROGRAM_OK, PROGRAM_OUTSIDE, PROGRAM_NOT_REGULAR, PROGRAM_UNREADABLE };
+
 struct Verification {
     const char* path;
+    std::string shownPath;  // the CSV's name as messages show it
+    bool trustPaths;
     std::FILE* file;
     CsvReader reader;
     std::unique_ptr<CompilerContext> context;
@@ -64,8 +86,35 @@ struct Verification {
 };
 
 int bad_csv(const Verification& v, int64_t line, const char* why) {
-    print_to(stderr, MSG_BAD_CSV, v.path, static_cast<long long>(line), why);
+    print_to(stderr, MSG_BAD_CSV, v.shownPath.c_str(), static_cast<long long>(line), why);
     return EXIT_BAD_INVOCATION;
+}
+
+// A relative path whose file, links resolved, lies inside the current folder.
+bool inside_current_folder(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path p(path);
+    if (path.empty() || p.is_absolute()) return false;
+    std::error_code ec;
+    fs::path here = fs::current_path(ec);
+    if (ec) return false;
+    fs::path resolved = fs::weakly_canonical(here / p, ec);
+    if (ec) return false;
+    here = fs::weakly_canonical(here, ec);
+    if (ec) return false;
+    auto [end, at] = std::mismatch(here.begin(), here.end(), resolved.begin(), resolved.end());
+    return end == here.end() && at != resolved.end();
+}
+
+// Whether a program a row names may be read: inside the current folder
+// unless trusted, and a regular file (a pipe or a device would hang the run
+// or never end).
+ProgramRefusal check_program_path(const Verification& v, const std::string& path) {
+    if (!v.trustPaths && !inside_current_folder(path)) return PROGRAM_OUTSIDE;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return PROGRAM_UNREADABLE;
+    if (!S_ISREG(info.st_mode)) return PROGRAM_NOT_REGULAR;
+    return PROGRAM_OK;
 }
 
 bool parse_level(const std::string& text, int32_t& level) {
@@ -87,21 +136,31 @@ bool parse_seed(const std::string& text, uint32_t& seed) {
 }
 
 // The program of a row, read and compiled the first time it is named; false
-// (with the reason kept) when it cannot be read.
-bool find_program(Verification& v, const std::string& path, std::size_t& index) {
+// (reported) when it may not or cannot be read. Its diagnostics are not
+// printed: they would quote the file, which the CSV's author chose.
+bool find_program(Verification& v, const std::string& path, int64_t line, std::size_t& index) {
     auto found = v.programIndex.find(path);
     if (found != v.programIndex.end()) {
         index = found->second;
         return true;
     }
-    char* source = read_source_file(path.c_str());
+    ProgramRefusal refusal = check_program_path(v, path);
+    char* source = refusal == PROGRAM_OK ? read_source_file(path.c_str()) : nullptr;
     if (source == nullptr) {
-        report_unreadable(path.c_str());
+        std::string name = shown(path);
+        auto at = static_cast<long long>(line);
+        if (refusal == PROGRAM_OUTSIDE) {
+            print_to(stderr, MSG_OUTSIDE, v.shownPath.c_str(), at, name.c_str());
+        } else if (refusal == PROGRAM_NOT_REGULAR) {
+            print_to(stderr, MSG_NOT_REGULAR, v.shownPath.c_str(), at, name.c_str());
+        } else {
+            report_unreadable(name.c_str());
+        }
         return false;
     }
     index = v.programs.size();
     v.programs.emplace_back();
-    compile_program(source, v.programs.back(), *v.context);
+    compile_program(source, v.programs.back(), *v.context, false);
     std::free(source);
     v.programIndex.emplace(path, index);
     return true;
@@ -117,6 +176,18 @@ void stop_reading(Verification& v, StopReason reason, int64_t line, const char* 
     v.stopFields = fields;
 }
 
+// Why a read that gave no record failed.
+const char* read_failure(CsvReadStatus status) {
+    switch (status) {
+        case CSV_READ_UNCLOSED_QUOTE: return WHY_UNCLOSED;
+        case CSV_READ_STRAY_QUOTE: return WHY_STRAY;
+        case CSV_READ_TOO_LONG: return WHY_TOO_LONG;
+        case CSV_READ_RECORD:
+        case CSV_READ_END: break;
+    }
+    return WHY_HEADER;
+}
+
 // Reads rows until the block is full, the file ends or a row cannot be replayed.
 void read_block(Verification& v, std::vector<PendingRow>& rows, std::vector<MatchJob>& jobs) {
     rows.clear();
@@ -126,8 +197,8 @@ void read_block(Verification& v, std::vector<PendingRow>& rows, std::vector<Matc
     while (rows.size() < BLOCK_MATCHES && v.stop == STOP_NONE) {
         CsvReadStatus status = csv_read(v.reader, fields, line);
         if (status == CSV_READ_END) return;
-        if (status == CSV_READ_UNCLOSED_QUOTE || status == CSV_READ_STRAY_QUOTE) {
-            stop_reading(v, STOP_BAD_CSV, line, status == CSV_READ_UNCLOSED_QUOTE ? WHY_UNCLOSED : WHY_STRAY, fields);
+        if (status != CSV_READ_RECORD) {
+            stop_reading(v, STOP_BAD_CSV, line, read_failure(status), fields);
             return;
         }
         if (is_blank(fields)) continue;
@@ -140,7 +211,7 @@ void read_block(Verification& v, std::vector<PendingRow>& rows, std::vector<Matc
             stop_reading(v, STOP_BAD_CSV, line, WHY_LEVEL, fields);
         } else if (!parse_seed(fields[CSV_SEED], seed)) {
             stop_reading(v, STOP_BAD_CSV, line, WHY_SEED, fields);
-        } else if (!find_program(v, fields[CSV_PROGRAM], program)) {
+        } else if (!find_program(v, fields[CSV_PROGRAM], line, program)) {
             stop_reading(v, STOP_UNREADABLE, line, nullptr, fields);
         } else if (!v.programs[program].compiled) {
             stop_reading(v, STOP_NOT_COMPILED, line, nullptr, fields);
@@ -162,30 +233,35 @@ bool compare_block(Verification& v, const std::vector<PendingRow>& rows, const s
             v.verified++;
             continue;
         }
-        print_out(MSG_ROW_DIFFERS, v.path, static_cast<long long>(row.line), row.fields[CSV_PROGRAM].c_str(),
-                  jobs[i].level, jobs[i].seed);
+        print_out(MSG_ROW_DIFFERS, v.shownPath.c_str(), static_cast<long long>(row.line),
+                  shown(row.fields[CSV_PROGRAM]).c_str(), jobs[i].level, jobs[i].seed);
         for (int32_t c = 0; c < CSV_COLUMNS; c++) {
             if (replayed[c] == row.fields[c]) continue;
-            print_out(MSG_COLUMN_DIFFERS, CSV_COLUMN_TABLE[c].name, row.fields[c].c_str(), replayed[c].c_str());
+            print_out(MSG_COLUMN_DIFFERS, CSV_COLUMN_TABLE[c].name, shown(row.fields[c]).c_str(),
+                      shown(replayed[c]).c_str());
         }
         return false;
     }
     return true;
 }
 
-// The number of rows, for the progress bar only; the file is read back from the start after.
-uint64_t count_rows(Verification& v) {
+// The number of rows, for the progress bar only, counted only in a regular
+// file (a pipe cannot be read twice): 0 when unknown. False when the file
+// cannot be read back from where the rows start.
+bool count_rows(Verification& v, uint64_t& n) {
+    n = 0;
+    struct stat info {};
+    if (fstat(fileno(v.file), &info) != 0 || !S_ISREG(info.st_mode)) return true;
+    long start = std::ftell(v.file);
+    if (start < 0) return true;
     CsvReader counter = v.reader;
     CsvRecord fields;
     int64_t line = 0;
-    uint64_t n = 0;
-    long start = std::ftell(v.file);
     while (csv_read(counter, fields, line) == CSV_READ_RECORD) {
         if (!is_blank(fields)) n++;
     }
     std::clearerr(v.file);
-    std::fseek(v.file, start, SEEK_SET);
-    return n;
+    return std::fseek(v.file, start, SEEK_SET) == 0;
 }
 
 int report_stop(const Verification& v) {
@@ -198,8 +274,11 @@ int report_stop(const Verification& v) {
             uint32_t seed = 0;
             parse_level(f[CSV_LEVEL], level);
             parse_seed(f[CSV_SEED], seed);
-            print_out(MSG_NOT_COMPILED, v.path, static_cast<long long>(v.stopLine), f[CSV_PROGRAM].c_str(), level,
-                      seed);
+            const CompileResult& result = *v.programs[v.programIndex.at(f[CSV_PROGRAM])].result;
+            const Diagnostic* first = result.errorCount > 0 ? &result.errors[0] : nullptr;
+            print_out(MSG_NOT_COMPILED, v.shownPath.c_str(), static_cast<long long>(v.stopLine),
+                      shown(f[CSV_PROGRAM]).c_str(), level, seed, first != nullptr ? first->line : 0,
+                      first != nullptr ? first->col : 0);
             return EXIT_ROW_DIFFERS;
         }
         case STOP_NONE: break;
@@ -212,9 +291,11 @@ int report_stop(const Verification& v) {
 int run_verify(const ArenaOptions& options) {
     Verification v;
     v.path = options.verifyPath;
+    v.shownPath = shown(v.path);
+    v.trustPaths = options.trustPaths;
     v.file = std::fopen(v.path, "rb");
     if (v.file == nullptr) {
-        report_unreadable(v.path);
+        report_unreadable(v.shownPath.c_str());
         return EXIT_BAD_INVOCATION;
     }
     v.reader = csv_reader(v.file);
@@ -227,15 +308,21 @@ int run_verify(const ArenaOptions& options) {
         // A directory opens but cannot be read.
         if (std::ferror(v.file)) {
             std::fclose(v.file);
-            report_unreadable(v.path);
+            report_unreadable(v.shownPath.c_str());
             return EXIT_BAD_INVOCATION;
         }
         std::fclose(v.file);
-        return bad_csv(v, line, WHY_HEADER);
+        return bad_csv(v, line, status == CSV_READ_RECORD ? WHY_HEADER : read_failure(status));
     }
 
+    uint64_t rowCount = 0;
+    if (progress_wanted() && !count_rows(v, rowCount)) {
+        std::fclose(v.file);
+        print_to(stderr, MSG_REREAD, v.shownPath.c_str());
+        return EXIT_BAD_INVOCATION;
+    }
     Progress progress;
-    progress_start(progress, progress_wanted() ? count_rows(v) : 0);
+    progress_start(progress, rowCount);
 
     MatchPool pool;
     pool_init(pool, worker_count(options.jobs, BLOCK_MATCHES), options.ticks);
@@ -261,10 +348,15 @@ int run_verify(const ArenaOptions& options) {
     std::fclose(v.file);
     if (exitStatus != EXIT_OK) return exitStatus;
     if (readFailed) {
-        report_unreadable(v.path);
+        report_unreadable(v.shownPath.c_str());
         return EXIT_BAD_INVOCATION;
     }
-    print_out(MSG_ALL_AGREE, static_cast<unsigned long long>(v.verified), v.path);
+    // A file with no rows checked nothing: that is no success.
+    if (v.verified == 0) {
+        print_out(MSG_NO_ROWS, v.shownPath.c_str());
+        return EXIT_ROW_DIFFERS;
+    }
+    print_out(MSG_ALL_AGREE, static_cast<unsigned long long>(v.verified), v.shownPath.c_str());
     return EXIT_OK;
 }
 

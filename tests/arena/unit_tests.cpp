@@ -11,6 +11,7 @@
 #include "arena/options.h"
 #include "arena/progress.h"
 #include "arena/summary.h"
+#include "cli/files.h"
 
 namespace prendax {
 namespace {
@@ -193,6 +194,52 @@ TEST(ArenaCsv, ReaderEdges) {
         EXPECT_EQ(read_all(c.text, last, lines), c.records) << c.text;
         EXPECT_EQ(last, c.last) << c.text;
     }
+}
+
+TEST(ArenaCsv, RecordLengthIsBounded) {
+    // MAX_CSV_RECORD_BYTES bytes with the line feed is read; one more is not,
+    // inside quotes or not.
+    std::string atLimit(MAX_CSV_RECORD_BYTES - 1, 'a');
+    std::string quoted = "\"" + std::string(MAX_CSV_RECORD_BYTES - 2, 'q');
+    const struct {
+        std::string text;
+        std::size_t records;
+        CsvReadStatus last;
+    } cases[] = {
+        {atLimit + "\nb\n", 2, CSV_READ_END},
+        {atLimit + "a\nb\n", 0, CSV_READ_TOO_LONG},
+        {quoted + "\"\n", 0, CSV_READ_TOO_LONG},
+        {quoted.substr(1) + "\n", 1, CSV_READ_END},
+        {std::string(100000, '\0'), 0, CSV_READ_TOO_LONG},
+    };
+    for (const auto& c : cases) {
+        CsvReadStatus last = CSV_READ_RECORD;
+        std::vector<int64_t> lines;
+        EXPECT_EQ(read_all(c.text, last, lines).size(), c.records) << c.text.size();
+        EXPECT_EQ(last, c.last) << c.text.size();
+    }
+}
+
+TEST(FrontEndText, ShownEscapesControlBytesAndInvalidUtf8) {
+    const struct {
+        std::string in;
+        const char* out;
+    } cases[] = {
+        {"robot.zkv", "robot.zkv"},
+        {"ñandú ✓ 𝄞", "ñandú ✓ 𝄞"},                  // two-, three- and four-byte characters
+        {"\x1b]0;t\x07", "\\x1b]0;t\\x07"},          // an OSC sequence
+        {"a\tb\r\n\x7f", "a\\x09b\\x0d\\x0a\\x7f"},  // C0 controls and DEL
+        {"\xc2\x9b"
+         "2J",
+         "\\xc2\\x9b2J"},                              // a C1 control (CSI) in UTF-8
+        {"\xff\xfe", "\\xff\\xfe"},                    // bytes never in UTF-8
+        {"\xc3", "\\xc3"},                             // a cut character
+        {"\xc0\xaf", "\\xc0\\xaf"},                    // an overlong form
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},           // a surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // past U+10FFFF
+        {std::string("a\0b", 3), "a\\x00b"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(shown(c.in), c.out) << c.in;
 }
 
 MatchResult result_with(int32_t status, int32_t score, int32_t health, int32_t ticks, const char* error = nullptr,
