@@ -9,6 +9,7 @@
 #                      ending with a count per stage
 #   make fuzz          each fuzz target for FUZZ_SECONDS (default 300)
 #   make coverage      line and branch coverage of the engine (needs gcovr)
+#   make playground    the engine in WebAssembly (build/playground/prendax.wasm)
 #   make bench         every Google Benchmark suite, Release build (BENCH_ARGS passed on)
 #   make lint          clang-tidy over the engine, the driver, fuzz/ and bench/
 #   make format        apply .clang-format to the tree
@@ -36,14 +37,14 @@ BENCH_ARGS ?=
 
 # The folders of C++ sources: the engine, the driver, the other front ends, the
 # tests, benchmarks and fuzz targets.
-SOURCE_DIRS = $(wildcard compiler vm game json cli arena replay tests bench fuzz)
+SOURCE_DIRS = $(wildcard compiler vm game json cli arena replay playground tests bench fuzz)
 # Every C++ file of the project, for the layout check.
 FORMAT_FILES = $(shell find $(SOURCE_DIRS) -name '*.cpp' -o -name '*.h' | sort)
 # The files clang-tidy reads: all but the tests, whose GoogleTest macros set off
 # checks that are about the macros, not about the tests.
 LINT_FILES = '^$(CURDIR)/(compiler|vm|game|json|cli|arena|replay|fuzz|bench)/[^/]*\.cpp$$'
 
-.PHONY: all configure build run test prerequisites test-release install clean test-sanitize fuzz-build fuzz-smoke \
+.PHONY: all configure build run test prerequisites test-release install clean playground test-sanitize fuzz-build fuzz-smoke \
         fuzz repro coverage bench lint format format-check
 
 all: build
@@ -72,6 +73,9 @@ test-release:
 	    $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+playground: configure
+	cmake --build $(BUILD) -j $(JOBS) --target playground
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

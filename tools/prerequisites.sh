@@ -21,8 +21,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 #   python3                            the checks of the guide, the arena and the docs
 #   groff-base                         the manual pages' check
 #   chromium                           the replay page in a real browser
+#   lld, wasi-libc, libclang-rt-14-dev-wasm32, libc++-14-dev-wasm32
+#                                      the engine built for WebAssembly (make playground)
 test_packages=(libgtest-dev nlohmann-json3-dev clang libclang-rt-14-dev clang-format clang-tidy python3 groff-base
-               chromium)
+               chromium lld wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32)
 #   libbenchmark-dev                   Google Benchmark
 bench_packages=(libbenchmark-dev)
 # Folders whose package.json (with its lock file) the tests install with npm ci.
