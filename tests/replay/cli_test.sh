@@ -33,8 +33,8 @@ run() {
   local status=$?
   local ok=1
   [ "$status" = "$want_status" ] || { fail "$name: estado $status, se esperaba $want_status"; ok=0; }
-  [ "$(cat out.txt)" = "$want_out" ] || { fail "$name: salida"; diff <(printf '%s\n' "$want_out") out.txt | head; ok=0; }
-  [ "$(cat err.txt)" = "$want_err" ] || { fail "$name: errores"; diff <(printf '%s\n' "$want_err") err.txt | head; ok=0; }
+  [ "$(cat out.txt)" = "$want_out" ] || { fail "$name: salida"; printf '%s\n' "$want_out" | diff - out.txt | head; ok=0; }
+  [ "$(cat err.txt)" = "$want_err" ] || { fail "$name: errores"; printf '%s\n' "$want_err" | diff - err.txt | head; ok=0; }
   [ $ok = 1 ] && pass
 }
 
@@ -190,7 +190,7 @@ expect_frames() {
 }
 
 match won hunter.zkv --ticks 5000
-grep -q '"status":"victoria"' <(tail -n 1 m.jsonl) && pass || fail "won: no terminó en victoria"
+tail -n 1 m.jsonl | grep -q '"status":"victoria"' && pass || fail "won: no terminó en victoria"
 match lost_after_error divide_by_zero.zkv --level 3 --ticks 3000
 tail -n 1 m.jsonl | grep -q '"status":"derrota".*"message":"División entre cero en ejecución"' && pass ||
   fail "lost_after_error: el último fotograma no muestra la derrota y el error"
