@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "cli/simulation.h"
 #include "compiler/pipeline.h"
+#include "game/events.h"
 #include "json/frame_json.h"
 
 using namespace prendax;
@@ -50,6 +51,29 @@ void play_matches(benchmark::State& state, const char* program, bool saturates) 
 }
 
 void BM_DefaultMatch(benchmark::State& state) { play_matches(state, demo_source, false); }
+
+// The saturated match with the profile and the event log attached, as
+// prendax_replay plays it: what the accounting costs when a tool asks for it.
+VmProfile profile;
+EventLog events;
+void BM_BudgetSaturatedMatchAccounted(benchmark::State& state) {
+    if (!compile_source(SATURATING_PROGRAM, &result, &context)) {
+        state.SkipWithError("the program does not compile");
+        return;
+    }
+    for (auto _ : state) {
+        match_start(result, DEFAULT_LEVEL, DEFAULT_SEED, vm, world);
+        profile_clear(&profile);
+        vm.profile = &profile;
+        world.events = &events;
+        for (int32_t t = 0; t < DEFAULT_TICKS && match_tick(vm, world); t++) {}
+        benchmark::DoNotOptimize(vm.steps);
+        benchmark::ClobberMemory();
+    }
+    state.counters["ticks_per_s"] = benchmark::Counter(
+        static_cast<double>(vm.ticks) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_BudgetSaturatedMatchAccounted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DefaultMatch)->Unit(benchmark::kMillisecond);
 
 void BM_BudgetSaturatedMatch(benchmark::State& state) { play_matches(state, SATURATING_PROGRAM, true); }

@@ -39,9 +39,10 @@ void load_counting_loop(bool withHost = true) {
     vm_reset(&vm);
 }
 
-void run_saturated(benchmark::State& state, bool withHost) {
+void run_saturated(benchmark::State& state, bool withHost, VmProfile* attached = nullptr) {
     const int32_t budget = static_cast<int32_t>(state.range(0));
     load_counting_loop(withHost);
+    vm.profile = attached;
     for (auto _ : state) {
         vm_run(&vm, budget);
         benchmark::DoNotOptimize(vm.vars[6].value);
@@ -55,6 +56,16 @@ void run_saturated(benchmark::State& state, bool withHost) {
 }
 void BM_VmRunBudgetSaturated(benchmark::State& state) { run_saturated(state, true); }
 BENCHMARK(BM_VmRunBudgetSaturated)->Arg(DEFAULT_BUDGET)->Arg(10000);
+
+// The same run with a profile attached: what the accounting costs a tool that
+// asks for it (without one, the machine runs the code of BM_VmRunBudgetSaturated).
+VmProfile profile;
+void BM_VmRunProfiled(benchmark::State& state) {
+    profile_clear(&profile);
+    run_saturated(state, true, &profile);
+    vm.profile = nullptr;
+}
+BENCHMARK(BM_VmRunProfiled)->Arg(DEFAULT_BUDGET);
 
 // The same run without a host: what the per-step gameStatus call costs.
 void BM_VmRunWithoutHost(benchmark::State& state) { run_saturated(state, false); }

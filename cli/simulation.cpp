@@ -2,6 +2,7 @@
 // the program takes its turn, and the end of the game becomes the VM's status.
 #include "cli/simulation.h"
 
+#include "game/events.h"
 #include "game/ship.h"
 #include "game/tick.h"
 
@@ -41,7 +42,9 @@ void match_start(const CompileResult& result, int32_t level, uint32_t seed, Vm& 
 bool match_tick(Vm& vm, World& world) {
     world_tick(&world);
     sync_reserved(&vm, &world);
+    const int32_t hadError = vm.hasError;
     if (world.status == GAME_PLAYING) vm_run(&vm, TICK_BUDGET);
+    if (vm.hasError && !hadError) event_add_error(&world, vm.error.line);
     sync_reserved(&vm, &world);
     if (world.status == GAME_PLAYING) return true;
     vm.status = world.status == GAME_VICTORY ? VM_VICTORIA : VM_DERROTA;

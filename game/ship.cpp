@@ -5,6 +5,7 @@
 
 #include "compiler/sema.h"
 #include "compiler/syntax_tree.h"
+#include "game/events.h"
 
 namespace prendax {
 
@@ -105,6 +106,7 @@ void ship_shoot(World* world) {
         b.damage = SHOT_DAMAGE;
         b.alive = 1;
         b.friendly = 1;
+        event_add(world, EVENT_SHOT, CAUSE_NONE, 0, b.x, b.y);
         break;
     }
     world->shootCooldown = SHOOT_COOLDOWN;
@@ -114,6 +116,7 @@ void ship_shield(World* world) {
     if (world == nullptr || world->shieldCooldown > 0 || world->status != GAME_PLAYING) return;
     world->shield = SHIELD_TICKS;
     world->shieldCooldown = SHIELD_COOLDOWN;
+    event_add(world, EVENT_SHIELD_UP, CAUSE_NONE, 0, world->px, world->py);
     explosion_add(world, world->px, world->py, EXPLOSION_SHIELD);
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "game/events.h"
+
 namespace prendax {
 
 namespace {
@@ -69,11 +71,16 @@ void count_down(int32_t& counter) {
 }
 
 // The shield, while up, takes every blow whole.
-void damage_player(World* world, int32_t damage) {
-    if (world->shield > 0) return;
+void damage_player(World* world, int32_t damage, int32_t cause) {
+    if (world->shield > 0) {
+        event_add(world, EVENT_SHIELD_BLOW, cause, damage, world->px, world->py);
+        return;
+    }
+    const int32_t before = world->health;
     world->health -= damage;
     world->hitFlash = PLAYER_HIT_FLASH;
     if (world->health < 0) world->health = 0;
+    event_add(world, EVENT_DAMAGE, cause, before - world->health, world->px, world->py);
 }
 
 void remove_enemy(World* world, Enemy& enemy) {
@@ -159,7 +166,8 @@ void advance_enemy(World* world, Enemy& enemy) {
         }
     }
     if (enemy.y > ESCAPE_LINE) {
-        damage_player(world, ESCAPE_DAMAGE);
+        event_add_enemy(world, EVENT_ESCAPED, CAUSE_ESCAPE, enemy.type, 0, enemy.x, enemy.y);
+        damage_player(world, ESCAPE_DAMAGE, CAUSE_ESCAPE);
         remove_enemy(world, enemy);
     }
 }
@@ -241,7 +249,9 @@ void player_bullets_hit(World* world, int bullets, int enemies) {
             enemy.hp -= b.damage;
             enemy.hit = ENEMY_HIT_FLASH;
             if (enemy.hp <= 0) {
-                world->score += POINTS_PER_RANK * (enemy.type + 1);
+                const int32_t points = POINTS_PER_RANK * (enemy.type + 1);
+                world->score += points;
+                event_add_enemy(world, EVENT_DESTROYED, CAUSE_SHOT, enemy.type, points, enemy.x, enemy.y);
                 remove_enemy(world, enemy);
             } else {
                 explosion_add(world, b.x, b.y, EXPLOSION_HIT);
@@ -259,9 +269,10 @@ void enemy_bullets_hit(World* world, int bullets) {
         if (!boxes_touch(b.x, b.y, world->px, world->py, HIT_BOX_X, HIT_BOX_Y)) continue;
         b.alive = 0;
         if (world->shield > 0) {
+            damage_player(world, b.damage, CAUSE_BULLET);  // the shield takes it
             explosion_add(world, b.x, b.y, EXPLOSION_SHIELD);
         } else {
-            damage_player(world, b.damage);
+            damage_player(world, b.damage, CAUSE_BULLET);
             explosion_add(world, b.x, b.y, EXPLOSION_DESTROY);
         }
     }
@@ -273,7 +284,8 @@ void enemies_ram_ship(World* world, int enemies) {
         Enemy& enemy = world->enemies[i];
         if (!enemy.alive || !boxes_touch(enemy.x, enemy.y, world->px, world->py, RAM_BOX_X, RAM_BOX_Y)) continue;
         // A ram earns no points, and destroys the enemy under the shield too.
-        damage_player(world, RAM_DAMAGE);
+        event_add_enemy(world, EVENT_DESTROYED, CAUSE_RAM, enemy.type, 0, enemy.x, enemy.y);
+        damage_player(world, RAM_DAMAGE, CAUSE_RAM);
         remove_enemy(world, enemy);
     }
 }
@@ -287,14 +299,17 @@ void fade_explosions(World* world) {
 void judge(World* world) {
     if (world->health <= 0) {
         world->status = GAME_DEFEAT;
+        event_add(world, EVENT_DEFEAT, CAUSE_NONE, 0, world->px, world->py);
         return;
     }
     if (world->toSpawn != 0 || world->enemiesAlive != 0) return;
     if (world->wave >= WAVE_COUNT) {
         world->status = GAME_VICTORY;
+        event_add(world, EVENT_VICTORY, CAUSE_NONE, 0, world->px, world->py);
         return;
     }
     world->wave++;
+    event_add(world, EVENT_WAVE, CAUSE_NONE, world->wave, world->px, world->py);
     world->toSpawn = world->wave + world->level + WAVE_EXTRA_ENEMIES;
     world->spawnTimer = WAVE_SPAWN_DELAY;
 }
@@ -302,6 +317,7 @@ void judge(World* world) {
 }  // namespace
 
 void world_tick(World* world) {
+    events_begin_tick(world);
     if (world == nullptr || match_over(world)) return;
     advance_clock(world);
     run_timers(world);

@@ -26,6 +26,8 @@ inline constexpr int32_t EXPLOSION_LIFE = 24;         // ticks a hit or destruct
 inline constexpr int32_t SHIELD_EXPLOSION_LIFE = 36;  // ticks a shield explosion lasts
 inline constexpr uint32_t FRACTION_SCALE = 100000u;   // a fraction is (draw mod 100000) / 100000.0
 
+struct EventLog;
+
 enum GameStatus : int32_t { GAME_PLAYING, GAME_VICTORY, GAME_DEFEAT };
 
 enum ExplosionKind : int32_t {
@@ -85,6 +87,7 @@ struct World {
     int32_t hitFlash;
     int32_t width;
     int32_t height;
+    EventLog* events;  // null: no events recorded; a tool attaches a log after world_init, which clears it
 };
 
 void world_init(World* world, int32_t level, uint32_t seed);

@@ -262,12 +262,32 @@ void halt(Vm* vm) {
     return false;
 }
 
+// Counts the instruction at pc (a valid address) and, with a trace, records it.
+[[gnu::noinline]] void account_step(Vm* vm) {
+    VmProfile* profile = vm->profile;
+    profile->executed[vm->pc]++;
+    if (profile->trace == nullptr) return;
+    if (profile->traceCount < 0 || profile->traceCount >= profile->traceCapacity) {
+        count_up(profile->traceDropped);
+        return;
+    }
+    VmTraceStep& entry = profile->trace[profile->traceCount++];
+    entry.pc = vm->pc;
+    entry.sp = vm->sp;
+    const bool filled = vm->sp > 0 && vm->sp <= MAX_STACK;
+    entry.top = filled ? vm->stack[vm->sp - 1] : 0.0;
+}
+
+// The profiled and the plain machine are two copies of one step: the plain one
+// carries no trace of the accounting, not even a test of the pointer.
+template <bool Profiled>
 [[gnu::always_inline]] inline VmStatus step(Vm* vm) {
     if (vm->pc < 0 || vm->pc >= vm->codeCount || vm->pc >= MAX_CODE) {
         vm_error(vm, 0, "Contador de programa fuera del bytecode (%d)", vm->pc);
         return vm->status;
     }
     const Instruction& ins = vm->code[vm->pc];
+    if constexpr (Profiled) account_step(vm);
     vm->pc++;
     count_up(vm->steps);
     if (ins.op >= OPCODE_COUNT) {
@@ -282,6 +302,29 @@ void halt(Vm* vm) {
         if (game == 2) vm->status = VM_DERROTA;
     }
     return vm->status;
+}
+
+VmStatus step_accounted(Vm* vm) { return vm->profile != nullptr ? step<true>(vm) : step<false>(vm); }
+
+// A tick that begins in a WAIT is spent in the WAIT just before pc.
+void account_wait(Vm* vm) {
+    const int32_t at = vm->pc - 1;
+    if (vm->profile != nullptr && at >= 0 && at < PROFILE_SLOTS) vm->profile->waitTicks[at]++;
+}
+
+// Runs up to the budget; true when the budget ran out with the program still running.
+template <bool Profiled>
+bool run_budget(Vm* vm, int32_t budget) {
+    int32_t executed = 0;
+    while (executed < budget) {
+        executed++;
+        if (step<Profiled>(vm) != VM_EJECUTANDO) break;
+    }
+    const bool stopped = executed == budget && vm->status == VM_EJECUTANDO;
+    if constexpr (Profiled) {
+        if (stopped && vm->pc >= 0 && vm->pc < PROFILE_SLOTS) vm->profile->budgetStops[vm->pc]++;
+    }
+    return stopped;
 }
 
 // One tick of a WAIT countdown. True when it has run out and the machine runs again.
@@ -347,7 +390,7 @@ void vm_reset(Vm* vm) {
 // Executes the instruction at pc whatever the status; callers decide when to step.
 VmStatus vm_step(Vm* vm) {
     if (vm == nullptr) return VM_ERROR;
-    return step(vm);
+    return step_accounted(vm);
 }
 
 VmStatus vm_step_waiting(Vm* vm) {
@@ -356,7 +399,7 @@ VmStatus vm_step_waiting(Vm* vm) {
         count_down_wait(vm);
         return vm->status;
     }
-    if (vm->status == VM_EJECUTANDO) return step(vm);
+    if (vm->status == VM_EJECUTANDO) return step_accounted(vm);
     return vm->status;
 }
 
@@ -373,6 +416,7 @@ void vm_run(Vm* vm, int32_t budget) {
         }
         restart(vm);
     } else if (vm->status == VM_ESPERANDO) {
+        account_wait(vm);
         if (!count_down_wait(vm)) {
             count_up(vm->ticks);
             return;
@@ -381,12 +425,8 @@ void vm_run(Vm* vm, int32_t budget) {
         count_up(vm->ticks);
         return;
     }
-    int32_t executed = 0;
-    while (executed < budget) {
-        executed++;
-        if (step(vm) != VM_EJECUTANDO) break;
-    }
-    if (executed == budget && vm->status == VM_EJECUTANDO) count_up(vm->budgetHits);
+    const bool stopped = vm->profile != nullptr ? run_budget<true>(vm, budget) : run_budget<false>(vm, budget);
+    if (stopped) count_up(vm->budgetHits);
     count_up(vm->ticks);
 }
 

@@ -9,6 +9,7 @@
 #include "compiler/diagnostics.h"
 #include "compiler/enum_table.h"
 #include "vm/host.h"
+#include "vm/profile.h"
 
 namespace prendax {
 
@@ -70,6 +71,7 @@ struct Vm {
     int32_t hasError;
     Diagnostic error;
     VmHost host;
+    VmProfile* profile;  // null: no accounting; a tool attaches one after vm_load, which clears it
 };
 
 // "?" for any value outside the table.
@@ -77,6 +79,7 @@ const char* vm_status_name(int32_t status);
 
 void vm_load(Vm* vm, const CompileResult* result, const VmHost* host);
 void vm_reset(Vm* vm);
+// The three fill vm->profile when one is attached; the results are the same either way.
 VmStatus vm_step(Vm* vm);
 VmStatus vm_step_waiting(Vm* vm);
 void vm_run(Vm* vm, int32_t budget);
