@@ -27,6 +27,7 @@ void match_fields(const char* program, int32_t level, uint32_t seed, const Match
     fields[CSV_STEPS] = std::to_string(result.steps);
     fields[CSV_BUDGET_HITS] = std::to_string(result.budgetHits);
     fields[CSV_ERROR] = match_error_text(result);
+    fields[CSV_TICK_LIMIT] = std::to_string(result.tickLimit);
 }
 
 std::string csv_field(const std::string& text) {
@@ -50,9 +51,9 @@ std::string csv_line(const CsvRecord& fields) {
     return line;
 }
 
-CsvRecord csv_header() {
+CsvRecord csv_header(int columns) {
     CsvRecord fields;
-    for (const CsvColumnRow& row : CSV_COLUMN_TABLE) fields.emplace_back(row.name);
+    for (int i = 0; i < columns && i < CSV_COLUMNS; i++) fields.emplace_back(CSV_COLUMN_TABLE[i].name);
     return fields;
 }
 

@@ -26,6 +26,7 @@ enum CsvColumn : int32_t {
     CSV_STEPS,
     CSV_BUDGET_HITS,
     CSV_ERROR,
+    CSV_TICK_LIMIT,
 };
 
 struct CsvColumnRow {
@@ -46,9 +47,13 @@ inline constexpr CsvColumnRow CSV_COLUMN_TABLE[] = {
     {CSV_STEPS, "steps"},
     {CSV_BUDGET_HITS, "budgetHits"},
     {CSV_ERROR, "error"},
+    {CSV_TICK_LIMIT, "tickLimit"},
 };
 inline constexpr int CSV_COLUMNS = sizeof(CSV_COLUMN_TABLE) / sizeof(CSV_COLUMN_TABLE[0]);
-static_assert(table_is_dense(CSV_COLUMN_TABLE) && CSV_COLUMNS == 12);
+static_assert(table_is_dense(CSV_COLUMN_TABLE) && CSV_COLUMNS == 13);
+// CSVs written before the tick limit had a column of its own hold the columns
+// before it; they verify only with --ticks.
+inline constexpr int CSV_COLUMNS_WITHOUT_LIMIT = CSV_TICK_LIMIT;
 
 using CsvRecord = std::vector<std::string>;
 
@@ -62,8 +67,8 @@ void match_fields(const char* program, int32_t level, uint32_t seed, const Match
 std::string csv_field(const std::string& text);
 // A record as one line, ended by a line feed.
 std::string csv_line(const CsvRecord& fields);
-// The header row's fields.
-CsvRecord csv_header();
+// The header row's fields: every column, or those of the CSVs without the tick limit.
+CsvRecord csv_header(int columns = CSV_COLUMNS);
 
 // The longest record read, its line feed included: a row holds a path (at most
 // 4096 bytes, twice that when every byte is a quote), a message of at most

@@ -27,7 +27,6 @@ struct Block {
     const MatchJob* jobs;
     MatchResult* results;
     std::size_t count;
-    int32_t ticks;
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
     std::mutex mutex;
@@ -39,7 +38,7 @@ void play_jobs(Block& block, MatchWorker& worker) {
         if (interrupt_signal() != 0) return;
         std::size_t i = block.next.fetch_add(1, std::memory_order_relaxed);
         if (i >= block.count) return;
-        play_match(block.jobs[i], block.ticks, *worker.vm, *worker.world, block.results[i]);
+        play_match(block.jobs[i], *worker.vm, *worker.world, block.results[i]);
         if (block.done.fetch_add(1, std::memory_order_acq_rel) + 1 == block.count) {
             std::lock_guard<std::mutex> lock(block.mutex);
             block.finished.notify_all();
@@ -58,9 +57,9 @@ void wait_for_block(Block& block, Progress* progress, uint64_t doneBefore) {
 
 }  // namespace
 
-void play_match(const MatchJob& job, int32_t ticks, Vm& vm, World& world, MatchResult& out) {
+void play_match(const MatchJob& job, Vm& vm, World& world, MatchResult& out) {
     match_start(*job.program, job.level, job.seed, vm, world);
-    for (int32_t t = 0; t < ticks;) {
+    for (int32_t t = 0; t < job.ticks;) {
         if (!match_tick(vm, world)) break;
         t++;
     }
@@ -69,6 +68,7 @@ void play_match(const MatchJob& job, int32_t ticks, Vm& vm, World& world, MatchR
     out.health = world.health;
     out.wave = world.wave;
     out.ticks = vm.ticks;
+    out.tickLimit = job.ticks;
     out.steps = vm.steps;
     out.budgetHits = vm.budgetHits;
     out.hasError = vm.hasError != 0;
@@ -77,14 +77,13 @@ void play_match(const MatchJob& job, int32_t ticks, Vm& vm, World& world, MatchR
     if (vm.hasError) std::memcpy(out.errorMessage, vm.error.message, sizeof out.errorMessage - 1);
 }
 
-void pool_init(MatchPool& pool, int32_t workers, int32_t ticks) {
+void pool_init(MatchPool& pool, int32_t workers) {
     pool.workers.clear();
     pool.workers.resize(static_cast<std::size_t>(workers < 1 ? 1 : workers));
     for (MatchWorker& worker : pool.workers) {
         worker.vm = std::make_unique<Vm>();
         worker.world = std::make_unique<World>();
     }
-    pool.ticks = ticks;
 }
 
 std::size_t pool_play(MatchPool& pool, const MatchJob* jobs, MatchResult* results, std::size_t count,
@@ -94,7 +93,6 @@ std::size_t pool_play(MatchPool& pool, const MatchJob* jobs, MatchResult* result
     block.jobs = jobs;
     block.results = results;
     block.count = count;
-    block.ticks = pool.ticks;
     uint64_t doneBefore = progress != nullptr ? progress->done : 0;
 
     std::size_t wanted = pool.workers.size() < count ? pool.workers.size() : count;

@@ -23,6 +23,7 @@ struct MatchJob {
     const CompileResult* program;
     int32_t level;
     uint32_t seed;
+    int32_t ticks;  // ticks played at most, as prendax_cli --ticks
 };
 
 // What one match leaves behind, as the console report and the frame show it.
@@ -31,7 +32,8 @@ struct MatchResult {
     int32_t score;
     int32_t health;
     int32_t wave;
-    int32_t ticks;  // the VM's own tick count
+    int32_t ticks;      // the VM's own tick count
+    int32_t tickLimit;  // the job's ticks: the most the match could last
     int32_t steps;
     int32_t budgetHits;
     int32_t hasError;
@@ -46,14 +48,13 @@ struct MatchWorker {
 
 struct MatchPool {
     std::vector<MatchWorker> workers;
-    int32_t ticks;
 };
 
-// Plays one match exactly as prendax_cli does: set-up, then at most `ticks` ticks.
-void play_match(const MatchJob& job, int32_t ticks, Vm& vm, World& world, MatchResult& out);
+// Plays one match exactly as prendax_cli does: set-up, then at most job.ticks ticks.
+void play_match(const MatchJob& job, Vm& vm, World& world, MatchResult& out);
 
 // Allocates the workers' machines and worlds once.
-void pool_init(MatchPool& pool, int32_t workers, int32_t ticks);
+void pool_init(MatchPool& pool, int32_t workers);
 
 // Plays jobs[0..count) into results[0..count), in parallel; returns when all are
 // done, or after a caught signal when the matches in flight are done. Gives the

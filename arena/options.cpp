@@ -59,6 +59,7 @@ ArenaScan scan_value(const char* option, const char* value, ArenaOptions& option
         }
     } else if (option_is(option, "--ticks")) {
         if (!parse_int32(value, options.ticks)) return bad_value(MSG_BAD_TICKS, value);
+        options.ticksGiven = true;
     } else if (option_is(option, "--jobs")) {
         if (!parse_int32(value, options.jobs) || options.jobs < 1) return bad_value(MSG_BAD_JOBS, value);
     } else if (option_is(option, "--csv")) {

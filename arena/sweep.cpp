@@ -100,7 +100,8 @@ std::size_t next_jobs(const ArenaOptions& options, const std::vector<CompiledPro
             cursor.program++;
             continue;
         }
-        jobs.push_back(MatchJob{p.result.get(), options.levels[cursor.levelIndex], static_cast<uint32_t>(cursor.seed)});
+        jobs.push_back(MatchJob{p.result.get(), options.levels[cursor.levelIndex], static_cast<uint32_t>(cursor.seed),
+                                options.ticks});
         owners.push_back(cursor.program);
         // Seeds may run to 4294967295: the cursor counts in 64 bits.
         if (cursor.seed < options.lastSeed) {
@@ -172,7 +173,10 @@ int sweep(const ArenaOptions& options) {
     uint64_t compiledCount = 0;
     for (std::size_t i = 0; i < programs.size(); i++) {
         programs[i].path = options.programs[i];
-        compile_program(sources[i], programs[i], *context, true);
+        // With several programs each diagnostic line is named by its program.
+        bool named = programs.size() > 1;
+        compile_program(sources[i], programs[i], *context, !named);
+        if (named && !programs[i].compiled) print_diagnostics(*programs[i].result, shown(programs[i].path).c_str());
         std::free(sources[i]);
         summaries[i].path = programs[i].path;
         summaries[i].result = programs[i].result.get();
@@ -188,7 +192,7 @@ int sweep(const ArenaOptions& options) {
     uint64_t seedCount = static_cast<uint64_t>(options.lastSeed) - options.firstSeed + 1;
     uint64_t total = compiledCount * static_cast<uint64_t>(options.levelCount) * seedCount;
     MatchPool pool;
-    pool_init(pool, worker_count(options.jobs, total), options.ticks);
+    pool_init(pool, worker_count(options.jobs, total));
     Progress progress;
     progress_start(progress, total);
 

@@ -34,7 +34,11 @@ namespace {
 
 constexpr const char* MSG_BAD_CSV = "CSV no válido: %s, línea %lld: %s\n";
 constexpr const char* WHY_HEADER = "la cabecera no es la de prendax_arena";
-constexpr const char* WHY_COLUMNS = "se esperan 12 columnas";
+constexpr const char* WHY_COLUMNS = "se esperan %d columnas";
+constexpr const char* WHY_TICK_LIMIT = "límite de ticks no válido";
+constexpr const char* MSG_TICKS_NEEDED =
+    "%s no tiene la columna tickLimit (lo escribió una versión anterior): indique con --ticks N los ticks con que se "
+    "jugó\n";
 constexpr const char* WHY_LEVEL = "nivel no válido";
 constexpr const char* WHY_SEED = "semilla no válida";
 constexpr const char* WHY_UNCLOSED = "comillas sin cerrar";
@@ -51,8 +55,6 @@ constexpr const char* MSG_NOT_COMPILED =
     "Fila distinta en %s, línea %lld (%s, nivel %d, semilla %u): el programa no compila (primer error en la línea "
     "%d, col %d)\n";
 constexpr const char* MSG_ALL_AGREE = "Verificación correcta: %llu partidas de %s coinciden\n";
-
-static_assert(CSV_COLUMNS == 12, "WHY_COLUMNS names the column count");
 
 constexpr int EXIT_ROW_DIFFERS = 1;  // a row differs, or its program no longer compiles
 
@@ -78,15 +80,17 @@ struct Verification {
     std::unique_ptr<CompilerContext> context;
     std::vector<CompiledProgram> programs;  // in order of first sight
     std::map<std::string, std::size_t> programIndex;
+    int columns = CSV_COLUMNS;  // the columns of this file's header
+    int32_t ticks = 0;          // every row's tick limit when the file has no column for it
     StopReason stop = STOP_NONE;
-    const char* why = nullptr;
+    std::string why;
     int64_t stopLine = 0;
     CsvRecord stopFields;
     uint64_t verified = 0;
 };
 
-int bad_csv(const Verification& v, int64_t line, const char* why) {
-    print_to(stderr, MSG_BAD_CSV, v.shownPath.c_str(), static_cast<long long>(line), why);
+int bad_csv(const Verification& v, int64_t line, const std::string& why) {
+    print_to(stderr, MSG_BAD_CSV, v.shownPath.c_str(), static_cast<long long>(line), why.c_str());
     return EXIT_BAD_INVOCATION;
 }
 
@@ -172,7 +176,7 @@ bool is_blank(const CsvRecord& fields) { return fields.size() == 1 && fields[0].
 void stop_reading(Verification& v, StopReason reason, int64_t line, const char* why, const CsvRecord& fields) {
     v.stop = reason;
     v.stopLine = line;
-    v.why = why;
+    v.why = why != nullptr ? why : "";
     v.stopFields = fields;
 }
 
@@ -204,19 +208,24 @@ void read_block(Verification& v, std::vector<PendingRow>& rows, std::vector<Matc
         if (is_blank(fields)) continue;
         int32_t level = 0;
         uint32_t seed = 0;
+        int32_t ticks = v.ticks;
         std::size_t program = 0;
-        if (fields.size() != static_cast<std::size_t>(CSV_COLUMNS)) {
-            stop_reading(v, STOP_BAD_CSV, line, WHY_COLUMNS, fields);
+        if (fields.size() != static_cast<std::size_t>(v.columns)) {
+            char why[64];
+            std::snprintf(why, sizeof why, WHY_COLUMNS, v.columns);
+            stop_reading(v, STOP_BAD_CSV, line, why, fields);
         } else if (!parse_level(fields[CSV_LEVEL], level)) {
             stop_reading(v, STOP_BAD_CSV, line, WHY_LEVEL, fields);
         } else if (!parse_seed(fields[CSV_SEED], seed)) {
             stop_reading(v, STOP_BAD_CSV, line, WHY_SEED, fields);
+        } else if (v.columns > CSV_TICK_LIMIT && !parse_int32(fields[CSV_TICK_LIMIT].c_str(), ticks)) {
+            stop_reading(v, STOP_BAD_CSV, line, WHY_TICK_LIMIT, fields);
         } else if (!find_program(v, fields[CSV_PROGRAM], line, program)) {
             stop_reading(v, STOP_UNREADABLE, line, nullptr, fields);
         } else if (!v.programs[program].compiled) {
             stop_reading(v, STOP_NOT_COMPILED, line, nullptr, fields);
         } else {
-            jobs.push_back(MatchJob{v.programs[program].result.get(), level, seed});
+            jobs.push_back(MatchJob{v.programs[program].result.get(), level, seed, ticks});
             rows.push_back(PendingRow{line, program, fields});
         }
     }
@@ -229,13 +238,14 @@ bool compare_block(Verification& v, const std::vector<PendingRow>& rows, const s
     for (std::size_t i = 0; i < rows.size(); i++) {
         const PendingRow& row = rows[i];
         match_fields(row.fields[CSV_PROGRAM].c_str(), jobs[i].level, jobs[i].seed, results[i], replayed);
+        replayed.resize(static_cast<std::size_t>(v.columns));
         if (replayed == row.fields) {
             v.verified++;
             continue;
         }
         print_out(MSG_ROW_DIFFERS, v.shownPath.c_str(), static_cast<long long>(row.line),
                   shown(row.fields[CSV_PROGRAM]).c_str(), jobs[i].level, jobs[i].seed);
-        for (int32_t c = 0; c < CSV_COLUMNS; c++) {
+        for (int32_t c = 0; c < v.columns; c++) {
             if (replayed[c] == row.fields[c]) continue;
             print_out(MSG_COLUMN_DIFFERS, CSV_COLUMN_TABLE[c].name, shown(row.fields[c]).c_str(),
                       shown(replayed[c]).c_str());
@@ -304,7 +314,15 @@ int run_verify(const ArenaOptions& options) {
     CsvRecord header;
     int64_t line = 0;
     CsvReadStatus status = csv_read(v.reader, header, line);
-    if (status != CSV_READ_RECORD || header != csv_header()) {
+    if (status == CSV_READ_RECORD && header == csv_header(CSV_COLUMNS_WITHOUT_LIMIT)) {
+        if (!options.ticksGiven) {
+            std::fclose(v.file);
+            print_to(stderr, MSG_TICKS_NEEDED, v.shownPath.c_str());
+            return EXIT_BAD_INVOCATION;
+        }
+        v.columns = CSV_COLUMNS_WITHOUT_LIMIT;
+        v.ticks = options.ticks;
+    } else if (status != CSV_READ_RECORD || header != csv_header()) {
         // A directory opens but cannot be read.
         if (std::ferror(v.file)) {
             std::fclose(v.file);
@@ -325,7 +343,7 @@ int run_verify(const ArenaOptions& options) {
     progress_start(progress, rowCount);
 
     MatchPool pool;
-    pool_init(pool, worker_count(options.jobs, BLOCK_MATCHES), options.ticks);
+    pool_init(pool, worker_count(options.jobs, BLOCK_MATCHES));
     std::vector<PendingRow> rows;
     std::vector<MatchJob> jobs;
     std::vector<MatchResult> results(BLOCK_MATCHES);

@@ -69,8 +69,9 @@ void report_unknown_option(const char* arg);
 char* read_source_file(const char* path);
 // "No se pudo leer ..." on standard error.
 void report_unreadable(const char* path);
-// One "[fase] línea L, col C: mensaje" line per diagnostic on standard error.
-void print_diagnostics(const CompileResult& result);
+// One "[fase] línea L, col C: mensaje" line per diagnostic on standard error,
+// each after "PROGRAM: " when a program name is given.
+void print_diagnostics(const CompileResult& result, const char* program = nullptr);
 
 // Prints the closing prompt and waits for one character of standard input.
 void pause_for_enter();

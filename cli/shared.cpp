@@ -94,9 +94,10 @@ void report_unknown_option(const char* arg) { print_to(stderr, MSG_UNKNOWN_OPTIO
 
 void report_unreadable(const char* path) { print_to(stderr, MSG_UNREADABLE, path); }
 
-void print_diagnostics(const CompileResult& result) {
+void print_diagnostics(const CompileResult& result, const char* program) {
     for (int32_t i = 0; i < result.errorCount && i < MAX_DIAGNOSTICS; i++) {
         const Diagnostic& d = result.errors[i];
+        if (program != nullptr) print_to(stderr, "%s: ", program);
         print_to(stderr, DIAGNOSTIC_LINE, phase_name(d.phase), d.line, d.col, d.message);
     }
 }

@@ -15,7 +15,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROBOTS = os.path.join(HERE, "robots")
 MERGE = os.path.join(HERE, "..", "..", "arena", "merge_csv.py")
-HEADER = "program,level,seed,outcome,score,health,wave,ticks,vmStatus,steps,budgetHits,error\n"
+HEADER = "program,level,seed,outcome,score,health,wave,ticks,vmStatus,steps,budgetHits,error,tickLimit\n"
 
 
 class Checks:
@@ -94,4 +94,5 @@ def cli_frame(cli, cwd, program, level, seed, ticks):
         "steps": str(vm["steps"]),
         "budgetHits": str(vm["budgetHits"]),
         "error": "" if error is None else f"línea {error['line']}: {error['message']}",
+        "tickLimit": str(ticks),
     }

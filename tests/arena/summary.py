@@ -129,7 +129,9 @@ status, text_out, text_err = run([arena, "--seeds", "1-25", "--ticks", "1600", "
 cli_status, cli_out, cli_err = run([cli, "broken.zkv"], work)
 checks.equal(status, 1, "exit status when one program does not compile")
 checks.equal(cli_status, 1, "prendax_cli refuses the same program")
-checks.equal(text_err, cli_err, "the diagnostic lines are prendax_cli's")
+# With several programs each diagnostic line names its program first.
+named_err = b"".join(b"broken.zkv: " + line for line in cli_err.splitlines(keepends=True))
+checks.equal(text_err, named_err, "the diagnostic lines are prendax_cli's, after the program's path")
 rows, figures = figures_from_csv(os.path.join(work, "text.csv"), programs)
 checks.equal(len(rows), 3 * 3 * 25, "rows: the compiled programs only")
 checks.equal(sorted({r["program"] for r in rows}), ["erratic.zkv", "hunter.zkv", "idle.zkv"],
@@ -143,7 +145,7 @@ checks.equal(text_out.decode("utf-8"), want_text, "the text summary, worked out 
 
 # The same run as JSON.
 status, json_out, json_err = run([arena, "--json", "--seeds", "1-25", "--ticks", "1600"] + programs, work)
-checks.equal((status, json_err), (1, cli_err), "--json: exit status and diagnostic lines")
+checks.equal((status, json_err), (1, named_err), "--json: exit status and diagnostic lines")
 doc = json.loads(json_out.decode("utf-8"))
 checks.equal(json_out.count(b"\n"), 1, "the document is one line")
 checks.equal((doc["version"], doc["firstSeed"], doc["lastSeed"], doc["ticks"], doc["levels"]),
@@ -180,7 +182,7 @@ checks.equal([r["program"] for r in doc["leaderboard"]], ["idle.zkv"], "a rankin
 status, out, err = run([arena, "--csv", "none.csv", "broken.zkv"], work)
 with open(os.path.join(work, "none.csv"), encoding="utf-8") as f:
     checks.equal((status, f.read()), (1, "program,level,seed,outcome,score,health,wave,ticks,vmStatus,steps,"
-                                         "budgetHits,error\n"), "only a program that does not compile")
+                                         "budgetHits,error,tickLimit\n"), "only a program that does not compile")
 checks.true("Clasificación" not in out.decode("utf-8"), "no ranking for a single program")
 
 # A document with the most diagnostics and the longest escapes is still whole.

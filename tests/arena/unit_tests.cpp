@@ -249,6 +249,7 @@ MatchResult result_with(int32_t status, int32_t score, int32_t health, int32_t t
     r.score = score;
     r.health = health;
     r.ticks = ticks;
+    r.tickLimit = 5000;
     r.wave = 1;
     if (error != nullptr) {
         r.hasError = 1;
@@ -266,10 +267,15 @@ TEST(ArenaCsv, MatchRow) {
     CsvRecord fields;
     match_fields("a,b.zkv", 3, 4294967295u, r, fields);
     EXPECT_EQ(csv_line(fields),
-              "\"a,b.zkv\",3,4294967295,derrota,40,0,2,1424,5,5,1,línea 3: División entre cero en ejecución\n");
-    match_fields("r.zkv", 1, 0, result_with(VM_ESPERANDO, 0, 100, 900), fields);
-    EXPECT_EQ(csv_line(fields), "r.zkv,1,0,esperando,0,100,1,900,2,0,0,\n");
+              "\"a,b.zkv\",3,4294967295,derrota,40,0,2,1424,5,5,1,línea 3: División entre cero en ejecución,5000\n");
+    MatchResult unfinished = result_with(VM_ESPERANDO, 0, 100, 900);
+    unfinished.tickLimit = 900;
+    match_fields("r.zkv", 1, 0, unfinished, fields);
+    EXPECT_EQ(csv_line(fields), "r.zkv,1,0,esperando,0,100,1,900,2,0,0,,900\n");
     EXPECT_EQ(csv_line(csv_header()),
+              "program,level,seed,outcome,score,health,wave,ticks,vmStatus,steps,budgetHits,error,tickLimit\n");
+    // The header of the CSVs written before the tick limit had its column.
+    EXPECT_EQ(csv_line(csv_header(CSV_COLUMNS_WITHOUT_LIMIT)),
               "program,level,seed,outcome,score,health,wave,ticks,vmStatus,steps,budgetHits,error\n");
 }
 

@@ -26,7 +26,8 @@ def write(name, text_lines):
 
 
 def verify(name, *extra):
-    return run([arena, "--verify", name, "--ticks", TICKS] + list(extra), work)
+    """--verify needs no --ticks: every row holds its own tick limit."""
+    return run([arena, "--verify", name] + list(extra), work)
 
 
 # Agreement, with any number of workers.
@@ -84,9 +85,29 @@ write("noerror.csv", edit(erratic_error + 1, 11, ""))
 status, out, err = verify("noerror.csv")
 checks.true(status == 1 and f"  error: en el CSV \"\", al repetir \"{fields[11]}\"" in out.decode("utf-8"),
             "an error column emptied")
+# A row's tick limit rules its replay; --ticks does not override it.
 status, out, err = run([arena, "--verify", "run.csv", "--ticks", "1100"], work)
+checks.equal((status, err), (0, b""), "--ticks does not override the CSV's tick limits")
+checks.equal(lines[0].split(",")[-1], "tickLimit", "the last column is the tick limit")
+checks.true(all(l.split(",")[-1] == TICKS for l in lines[1:] if l), "every row holds the sweep's tick limit")
+write("limit.csv", edit(2, 12, "1100"))
+status, out, err = verify("limit.csv")
+checks.true(status == 1 and out.decode("utf-8").startswith("Fila distinta en limit.csv, línea 2 (hunter.zkv, nivel 1, "
+                                                            "semilla 1):\n"), "a row whose tick limit was changed")
+
+# A CSV of an older version, without the tick limit's column: it verifies
+# with --ticks and says that --ticks is needed without it.
+write("old.csv", [l.rsplit(",", 1)[0] if l else l for l in lines])
+status, out, err = verify("old.csv")
+checks.equal((status, out, err.decode("utf-8")),
+             (2, b"", "old.csv no tiene la columna tickLimit (lo escribió una versión anterior): indique con --ticks N "
+                      "los ticks con que se jugó\n"), "an old CSV without --ticks")
+status, out, err = verify("old.csv", "--ticks", TICKS)
+checks.equal((status, out, err), (0, "Verificación correcta: 90 partidas de old.csv coinciden\n".encode(), b""),
+             "an old CSV with --ticks")
+status, out, err = verify("old.csv", "--ticks", "1100")
 checks.true(status == 1 and "línea 2 (hunter.zkv, nivel 1, semilla 1)" in out.decode("utf-8"),
-            "a replay with other ticks differs at the first row")
+            "an old CSV replayed with other ticks differs at the first row")
 
 # A program that changed so that it no longer compiles.
 os.makedirs(os.path.join(work, "changed"))
@@ -94,7 +115,7 @@ shutil.copy(os.path.join(work, "run.csv"), os.path.join(work, "changed", "run.cs
 shutil.copy(os.path.join(work, "hunter.zkv"), os.path.join(work, "changed", "hunter.zkv"))
 shutil.copy(os.path.join(work, "idle.zkv"), os.path.join(work, "changed", "idle.zkv"))
 shutil.copy(os.path.join(work, "broken.zkv"), os.path.join(work, "changed", "erratic.zkv"))
-status, out, err = run([arena, "--verify", "run.csv", "--ticks", TICKS], os.path.join(work, "changed"))
+status, out, err = run([arena, "--verify", "run.csv"], os.path.join(work, "changed"))
 # The program is named by the CSV: where it fails is told, its diagnostics (which
 # quote the file) are not.
 checks.equal((status, out.decode("utf-8"), err),
@@ -104,7 +125,7 @@ checks.equal((status, out.decode("utf-8"), err),
 # A program that is gone.
 os.remove(os.path.join(work, "changed", "idle.zkv"))
 shutil.copy(os.path.join(work, "erratic.zkv"), os.path.join(work, "changed", "erratic.zkv"))
-status, out, err = run([arena, "--verify", "run.csv", "--ticks", TICKS], os.path.join(work, "changed"))
+status, out, err = run([arena, "--verify", "run.csv"], os.path.join(work, "changed"))
 checks.equal((status, out, err), (2, b"", b"No se pudo leer idle.zkv\n"), "a program that is gone")
 
 # Files that are not arena CSVs.
@@ -118,6 +139,7 @@ bad = {
     "quote.csv": lines[0] + "\n\"hunter.zkv,1,1\n",
     "quote2.csv": lines[0] + "\n,\"open\n",  # an open quote after an empty first field
     "stray.csv": lines[0] + "\nhun\"ter.zkv,1,1\n",
+    "limitvalue.csv": lines[0] + "\n" + lines[1].rsplit(",", 1)[0] + ",12x\n",
 }
 for name, text in bad.items():
     if text is not None:
@@ -127,7 +149,8 @@ expected = {
     "missing.csv": "No se pudo leer missing.csv\n",
     "empty.csv": "CSV no válido: empty.csv, línea 1: la cabecera no es la de prendax_arena\n",
     "header.csv": "CSV no válido: header.csv, línea 1: la cabecera no es la de prendax_arena\n",
-    "columns.csv": "CSV no válido: columns.csv, línea 2: se esperan 12 columnas\n",
+    "columns.csv": "CSV no válido: columns.csv, línea 2: se esperan 13 columnas\n",
+    "limitvalue.csv": "CSV no válido: limitvalue.csv, línea 2: límite de ticks no válido\n",
     "level.csv": "CSV no válido: level.csv, línea 2: nivel no válido\n",
     "seed.csv": "CSV no válido: seed.csv, línea 3: semilla no válida\n",
     "quote.csv": "CSV no válido: quote.csv, línea 2: comillas sin cerrar\n",
