@@ -9,6 +9,7 @@
 
 #include "arena/csv.h"
 #include "cli/cli.h"
+#include "cli/files.h"
 #include "compiler/diagnostics.h"
 #include "json/json_out.h"
 
@@ -50,7 +51,36 @@ std::string level_list_text(const ArenaOptions& options) {
     return text;
 }
 
-void print_level(const LevelSummary& s) {
+// A path as one shell word: unchanged when it holds only safe characters,
+// otherwise in single quotes (an inner quote written as '\'').
+std::string shell_word(const char* path) {
+    std::string text = path;
+    if (!text.empty() &&
+        text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+-:=@%,") ==
+            std::string::npos) {
+        return text;
+    }
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+// The commands that replay the worst seed: the console report and the page.
+void print_replay_commands(const char* path, int32_t level, const WorstSeed& w) {
+    std::string word = shown(shell_word(path));
+    print_out("  Repetir la peor: prendax_cli --ticks %d --level %d --seed %u %s\n", w.tickLimit, level, w.seed,
+              word.c_str());
+    print_out("                   prendax_replay --ticks %d --level %d --seed %u %s -o partida.html\n", w.tickLimit,
+              level, w.seed, word.c_str());
+}
+
+void print_level(const char* path, const LevelSummary& s) {
     WilsonInterval ci = wilson_interval(s.victories, s.matches);
     print_out("Nivel %d\n", s.level);
     print_out("  Partidas: %llu  victorias: %llu  derrotas: %llu  sin terminar: %llu\n", ull(s.matches),
@@ -74,17 +104,23 @@ void print_level(const LevelSummary& s) {
         print_out("%s %u (%s, %d)", i == 0 ? "" : ",", w.seed, vm_status_name(w.status), w.score);
     }
     print_out("\n");
+    if (s.worstCount > 0) print_replay_commands(path, s.level, s.worst[0]);
 }
 
 void print_ranking(const std::vector<ProgramSummary>& programs) {
-    print_out("\nClasificación\n");
+    print_out("\nClasificación (%s)\n", LEADERBOARD_ORDER_TEXT);
     std::vector<std::size_t> order = rank_programs(programs);
     for (std::size_t place = 0; place < order.size(); place++) {
         const ProgramSummary& p = programs[order[place]];
         ProgramTotals t = program_totals(p);
-        print_out("  %zu. %s: victorias %llu/%llu (%.1f%%), derrotas %llu, puntuación media %.1f\n", place + 1, p.path,
-                  ull(t.victories), ull(t.matches), 100.0 * rate(t.victories, t.matches), ull(t.defeats),
-                  mean(t.scoreSum, t.matches));
+        print_out("  %zu. %s: victorias %llu/%llu (%.1f%%), derrotas %llu, puntuación media %.1f, salud media %.1f, ",
+                  place + 1, p.path, ull(t.victories), ull(t.matches), 100.0 * rate(t.victories, t.matches),
+                  ull(t.defeats), mean(t.scoreSum, t.matches), mean(t.healthSum, t.matches));
+        if (t.victories == 0) {
+            print_out("ticks por victoria -\n");
+        } else {
+            print_out("ticks por victoria %.1f\n", mean(t.victoryTicksSum, t.victories));
+        }
     }
 }
 
@@ -180,6 +216,14 @@ void json_ranking(JsonOut* out, const std::vector<ProgramSummary>& programs) {
         json_number(out, rate(t.victories, t.matches));
         json_append(out, ",\"meanScore\":");
         json_number(out, mean(t.scoreSum, t.matches));
+        json_append(out, ",\"meanHealth\":");
+        json_number(out, mean(t.healthSum, t.matches));
+        json_append(out, ",\"meanVictoryTicks\":");
+        if (t.victories == 0) {
+            json_append(out, "null");
+        } else {
+            json_number(out, mean(t.victoryTicksSum, t.victories));
+        }
         json_append(out, "}");
     }
     json_append(out, "]");
@@ -207,12 +251,13 @@ void summary_add(LevelSummary& summary, uint32_t seed, const MatchResult& result
     summary.scoreSum += result.score;
     summary.healthSum += result.health;
     summary.ticksSum += result.ticks;
+    if (result.status == VM_VICTORIA) summary.victoryTicksSum += result.ticks;
     summary.scoreCounts[result.score]++;
     if (result.hasError) {
         summary.runtimeErrors++;
         summary.errorCounts[match_error_text(result)]++;
     }
-    add_worst(summary, WorstSeed{seed, result.status, result.score});
+    add_worst(summary, WorstSeed{seed, result.status, result.score, result.tickLimit});
 }
 
 WilsonInterval wilson_interval(uint64_t wins, uint64_t n) {
@@ -261,12 +306,14 @@ const std::string* most_frequent_error(const LevelSummary& summary, uint64_t& co
 }
 
 ProgramTotals program_totals(const ProgramSummary& program) {
-    ProgramTotals t{0, 0, 0, 0};
+    ProgramTotals t{0, 0, 0, 0, 0, 0};
     for (const LevelSummary& s : program.levels) {
         t.matches += s.matches;
         t.victories += s.victories;
         t.defeats += s.defeats;
         t.scoreSum += s.scoreSum;
+        t.healthSum += s.healthSum;
+        t.victoryTicksSum += s.victoryTicksSum;
     }
     return t;
 }
@@ -278,13 +325,20 @@ std::vector<std::size_t> rank_programs(const std::vector<ProgramSummary>& progra
         totals.push_back(program_totals(programs[i]));
         if (programs[i].compiled) order.push_back(i);
     }
-    // Every compiled program plays the same matches, so totals compare as means.
+    // Every compiled program plays the same matches, so victories and defeats
+    // compare as counts; the rest compare as means.
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         const ProgramTotals& x = totals[a];
         const ProgramTotals& y = totals[b];
         if (x.victories != y.victories) return x.victories > y.victories;
-        if (x.scoreSum != y.scoreSum) return x.scoreSum > y.scoreSum;
-        return x.defeats < y.defeats;
+        if (x.defeats != y.defeats) return x.defeats < y.defeats;
+        double xScore = mean(x.scoreSum, x.matches);
+        double yScore = mean(y.scoreSum, y.matches);
+        if (xScore != yScore) return xScore > yScore;
+        double xHealth = mean(x.healthSum, x.matches);
+        double yHealth = mean(y.healthSum, y.matches);
+        if (xHealth != yHealth) return xHealth > yHealth;
+        return mean(x.victoryTicksSum, x.victories) < mean(y.victoryTicksSum, y.victories);
     });
     return order;
 }
@@ -298,7 +352,7 @@ void print_summary(const ArenaOptions& options, const std::vector<ProgramSummary
             print_out("No compila (errores: %d)\n", p.result == nullptr ? 0 : p.result->errorCount);
             continue;
         }
-        for (const LevelSummary& s : p.levels) print_level(s);
+        for (const LevelSummary& s : p.levels) print_level(p.path, s);
     }
     if (programs.size() > 1) print_ranking(programs);
 }
@@ -316,7 +370,9 @@ bool summary_json(const ArenaOptions& options, const std::vector<ProgramSummary>
         if (i != 0) json_append(&out, ",");
         json_program(&out, programs[i]);
     }
-    json_append(&out, "],\"leaderboard\":");
+    json_append(&out, "],\"leaderboardOrder\":");
+    json_string(&out, LEADERBOARD_ORDER_TEXT);
+    json_append(&out, ",\"leaderboard\":");
     json_ranking(&out, programs);
     json_append(&out, "}");
     text.assign(buffer.data());

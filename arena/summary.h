@@ -22,6 +22,7 @@ struct WorstSeed {
     uint32_t seed;
     int32_t status;
     int32_t score;
+    int32_t tickLimit;  // the match's --ticks, so that it can be replayed exactly
 };
 
 struct LevelSummary {
@@ -34,6 +35,7 @@ struct LevelSummary {
     int64_t scoreSum = 0;
     int64_t healthSum = 0;
     int64_t ticksSum = 0;
+    int64_t victoryTicksSum = 0;                  // ticks of the matches won
     std::map<int32_t, uint64_t> scoreCounts;      // how many matches ended with each score
     std::map<std::string, uint64_t> errorCounts;  // how many matches ended with each error text
     WorstSeed worst[WORST_SEEDS] = {};            // worst first
@@ -58,7 +60,14 @@ struct ProgramTotals {
     uint64_t victories;
     uint64_t defeats;
     int64_t scoreSum;
+    int64_t healthSum;
+    int64_t victoryTicksSum;
 };
+
+// The leaderboard's order, as the text's header and the documents state it.
+inline constexpr const char* LEADERBOARD_ORDER_TEXT =
+    "más victorias; si empatan, menos derrotas, mayor puntuación media, más salud media restante y menos ticks "
+    "medios por victoria";
 
 void summary_add(LevelSummary& summary, uint32_t seed, const MatchResult& result);
 
@@ -73,8 +82,9 @@ double median_score(const LevelSummary& summary);
 const std::string* most_frequent_error(const LevelSummary& summary, uint64_t& count);
 
 ProgramTotals program_totals(const ProgramSummary& program);
-// Indices of the compiled programs, best first: more victories, then the higher
-// total score, then fewer defeats, then command-line order.
+// Indices of the compiled programs, best first: more victories, then fewer
+// defeats, the higher mean score, the more mean health left, the fewer mean
+// ticks per victory, then command-line order.
 std::vector<std::size_t> rank_programs(const std::vector<ProgramSummary>& programs);
 
 // The text summary on standard output.

@@ -46,6 +46,7 @@ def level_figures(rows):
         counts[e] = counts.get(e, 0) + 1
     top = min(counts, key=lambda e: (-counts[e], e.encode())) if counts else None
     worst = sorted(rows, key=lambda r: (r["outcome"] != "derrota", int(r["score"]), int(r["seed"])))[:5]
+    won = [int(r["ticks"]) for r in rows if r["outcome"] == "victoria"]
     low, high = wilson(wins, n)
     return {
         "level": int(rows[0]["level"]), "matches": n, "victories": wins, "defeats": losses,
@@ -54,6 +55,8 @@ def level_figures(rows):
         "meanHealth": sum(int(r["health"]) for r in rows) / n, "meanTicks": sum(int(r["ticks"]) for r in rows) / n,
         "runtimeErrors": len(errors), "topError": top, "topErrorCount": counts.get(top, 0),
         "worstSeeds": [{"seed": int(r["seed"]), "outcome": r["outcome"], "score": int(r["score"])} for r in worst],
+        "_replay": (int(rows[0]["level"]), int(worst[0]["seed"]), int(worst[0]["tickLimit"])),
+        "_sums": (sum(int(r["score"]) for r in rows), sum(int(r["health"]) for r in rows), sum(won)),
     }
 
 
@@ -80,14 +83,24 @@ def expected_text(programs, figures, compile_errors, seeds, ticks):
                            f"veces: {f['topError']})\n")
             seeds_text = ",".join(f" {w['seed']} ({w['outcome']}, {w['score']})" for w in f["worstSeeds"])
             out.append(f"  Peores semillas:{seeds_text}\n")
+            level, seed, limit = f["_replay"]
+            out.append(f"  Repetir la peor: prendax_cli --ticks {limit} --level {level} --seed {seed} {p}\n")
+            out.append(f"                   prendax_replay --ticks {limit} --level {level} --seed {seed} {p} "
+                       f"-o partida.html\n")
     ranked = ranking(programs, figures, compile_errors)
     if len(programs) > 1:
-        out.append("\nClasificación\n")
+        out.append(f"\nClasificación ({ORDER})\n")
         for place, (p, t) in enumerate(ranked, 1):
-            out.append("  %d. %s: victorias %d/%d (%.1f%%), derrotas %d, puntuación media %.1f\n"
+            per_win = "-" if t["victories"] == 0 else "%.1f" % (t["winTicks"] / t["victories"])
+            out.append("  %d. %s: victorias %d/%d (%.1f%%), derrotas %d, puntuación media %.1f, salud media %.1f, "
+                       "ticks por victoria %s\n"
                        % (place, p, t["victories"], t["matches"], 100 * t["victories"] / t["matches"], t["defeats"],
-                          t["scoreSum"] / t["matches"]))
+                          t["scoreSum"] / t["matches"], t["healthSum"] / t["matches"], per_win))
     return "".join(out)
+
+
+ORDER = ("más victorias; si empatan, menos derrotas, mayor puntuación media, más salud media restante y menos ticks "
+         "medios por victoria")
 
 
 def ranking(programs, figures, compile_errors):
@@ -97,9 +110,11 @@ def ranking(programs, figures, compile_errors):
             continue
         fs = figures[p]
         t = {"matches": sum(f["matches"] for f in fs), "victories": sum(f["victories"] for f in fs),
-             "defeats": sum(f["defeats"] for f in fs),
-             "scoreSum": sum(round(f["meanScore"] * f["matches"]) for f in fs)}
-        totals.append(((-t["victories"], -t["scoreSum"], t["defeats"], i), p, t))
+             "defeats": sum(f["defeats"] for f in fs), "scoreSum": sum(f["_sums"][0] for f in fs),
+             "healthSum": sum(f["_sums"][1] for f in fs), "winTicks": sum(f["_sums"][2] for f in fs)}
+        per_win = t["winTicks"] / t["victories"] if t["victories"] else 0
+        totals.append(((-t["victories"], t["defeats"], -t["scoreSum"] / t["matches"], -t["healthSum"] / t["matches"],
+                        per_win, i), p, t))
     return [(p, t) for _, p, t in sorted(totals)]
 
 
@@ -110,6 +125,7 @@ def close(a, b):
 
 
 def same_figures(got, want):
+    want = {k: v for k, v in want.items() if not k.startswith("_")}
     return set(got) == set(want) and all(close(got[k], want[k]) for k in want)
 
 
@@ -168,6 +184,10 @@ checks.equal([(r["rank"], r["program"], r["matches"], r["victories"], r["defeats
               for r in doc["leaderboard"]],
              [(i, p, t["matches"], t["victories"], t["defeats"]) for i, (p, t) in enumerate(want_rank, 1)],
              "the ranking in the document")
+checks.equal(doc["leaderboardOrder"], ORDER, "the ranking's order stated in the document")
+last = doc["leaderboard"][-1]
+checks.true(close(last["meanHealth"], want_rank[-1][1]["healthSum"] / 75) and last["meanVictoryTicks"] is None,
+            f"the last program's health and its ticks per victory (none): {last}")
 
 # One level, one program, a range of its own; ticks 0 plays nothing.
 status, out, err = run([arena, "--json", "--levels", "2", "--seeds", "10-13", "--ticks", "0", "idle.zkv"], work)
