@@ -38,7 +38,12 @@ void play_jobs(Block& block, MatchWorker& worker) {
         if (interrupt_signal() != 0) return;
         std::size_t i = block.next.fetch_add(1, std::memory_order_relaxed);
         if (i >= block.count) return;
-        play_match(block.jobs[i], *worker.vm, *worker.world, block.results[i]);
+        const MatchJob& job = block.jobs[i];
+        VmProfile* profile = nullptr;
+        if (job.profileSlot >= 0 && static_cast<std::size_t>(job.profileSlot) < worker.profiles.size()) {
+            profile = worker.profiles[static_cast<std::size_t>(job.profileSlot)].get();
+        }
+        play_match(job, *worker.vm, *worker.world, block.results[i], profile);
         if (block.done.fetch_add(1, std::memory_order_acq_rel) + 1 == block.count) {
             std::lock_guard<std::mutex> lock(block.mutex);
             block.finished.notify_all();
@@ -57,12 +62,14 @@ void wait_for_block(Block& block, Progress* progress, uint64_t doneBefore) {
 
 }  // namespace
 
-void play_match(const MatchJob& job, Vm& vm, World& world, MatchResult& out) {
+void play_match(const MatchJob& job, Vm& vm, World& world, MatchResult& out, VmProfile* profile) {
     match_start(*job.program, job.level, job.seed, vm, world);
+    vm.profile = profile;
     for (int32_t t = 0; t < job.ticks;) {
         if (!match_tick(vm, world)) break;
         t++;
     }
+    vm.profile = nullptr;
     out.status = vm.status;
     out.score = world.score;
     out.health = world.health;
@@ -75,6 +82,24 @@ void play_match(const MatchJob& job, Vm& vm, World& world, MatchResult& out) {
     out.errorLine = vm.hasError ? vm.error.line : 0;
     std::memset(out.errorMessage, 0, sizeof out.errorMessage);
     if (vm.hasError) std::memcpy(out.errorMessage, vm.error.message, sizeof out.errorMessage - 1);
+}
+
+void pool_profiles(MatchPool& pool, std::size_t slots) {
+    for (MatchWorker& worker : pool.workers) {
+        worker.profiles.clear();
+        for (std::size_t s = 0; s < slots; s++) {
+            worker.profiles.push_back(std::make_unique<VmProfile>());
+            profile_clear(worker.profiles.back().get());
+            worker.profiles.back()->trace = nullptr;
+        }
+    }
+}
+
+void pool_profile_sum(const MatchPool& pool, std::size_t slot, VmProfile* into) {
+    profile_clear(into);
+    for (const MatchWorker& worker : pool.workers) {
+        if (slot < worker.profiles.size()) profile_add(into, worker.profiles[slot].get());
+    }
 }
 
 void pool_init(MatchPool& pool, int32_t workers) {

@@ -23,7 +23,8 @@ struct MatchJob {
     const CompileResult* program;
     int32_t level;
     uint32_t seed;
-    int32_t ticks;  // ticks played at most, as prendax_cli --ticks
+    int32_t ticks;             // ticks played at most, as prendax_cli --ticks
+    int32_t profileSlot = -1;  // which of the worker's profiles counts the match; -1: none
 };
 
 // What one match leaves behind, as the console report and the frame show it.
@@ -44,6 +45,7 @@ struct MatchResult {
 struct MatchWorker {
     std::unique_ptr<Vm> vm;
     std::unique_ptr<World> world;
+    std::vector<std::unique_ptr<VmProfile>> profiles;  // summed counts per profile slot, for this worker's matches
 };
 
 struct MatchPool {
@@ -51,10 +53,16 @@ struct MatchPool {
 };
 
 // Plays one match exactly as prendax_cli does: set-up, then at most job.ticks ticks.
-void play_match(const MatchJob& job, Vm& vm, World& world, MatchResult& out);
+// A profile, when given, is attached for the match and adds its counts up.
+void play_match(const MatchJob& job, Vm& vm, World& world, MatchResult& out, VmProfile* profile = nullptr);
 
 // Allocates the workers' machines and worlds once.
 void pool_init(MatchPool& pool, int32_t workers);
+
+// Gives every worker `slots` cleared profiles, for jobs that name a slot.
+void pool_profiles(MatchPool& pool, std::size_t slots);
+// The counts of a slot summed over the workers: the same whichever worker played which match.
+void pool_profile_sum(const MatchPool& pool, std::size_t slot, VmProfile* into);
 
 // Plays jobs[0..count) into results[0..count), in parallel; returns when all are
 // done, or after a caught signal when the matches in flight are done. Gives the

@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* USAGE_TEXT =
     "Uso: prendax_arena [--seeds A-B | --seeds N] [--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] "
-    "[--json] [--verify FILE [--trust-paths]] robot.zkv [robot2.zkv ...]\n";
+    "[--json] [--profile] [--profile-collapsed FILE] [--verify FILE [--trust-paths]] robot.zkv [robot2.zkv ...]\n";
 constexpr const char* MSG_BAD_SEEDS =
     "Rango de semillas no válido: %s (se espera N, de 1 a %u, o A-B con A <= B <= %u)\n";
 constexpr const char* MSG_BAD_LEVELS =
@@ -64,6 +64,8 @@ ArenaScan scan_value(const char* option, const char* value, ArenaOptions& option
         if (!parse_int32(value, options.jobs) || options.jobs < 1) return bad_value(MSG_BAD_JOBS, value);
     } else if (option_is(option, "--csv")) {
         options.csvPath = value;
+    } else if (option_is(option, "--profile-collapsed")) {
+        options.collapsedPath = value;
     } else {
         options.verifyPath = value;
     }
@@ -72,7 +74,8 @@ ArenaScan scan_value(const char* option, const char* value, ArenaOptions& option
 
 bool takes_value(const char* arg) {
     return option_is(arg, "--seeds") || option_is(arg, "--levels") || option_is(arg, "--ticks") ||
-           option_is(arg, "--jobs") || option_is(arg, "--csv") || option_is(arg, "--verify");
+           option_is(arg, "--jobs") || option_is(arg, "--csv") || option_is(arg, "--verify") ||
+           option_is(arg, "--profile-collapsed");
 }
 
 // The same program twice would give two rows for one (program, level, seed).
@@ -163,6 +166,8 @@ ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options) {
             if (outcome != ARENA_SCAN_GO_ON) return outcome;
         } else if (option_is(arg, "--json")) {
             options.json = true;
+        } else if (option_is(arg, "--profile")) {
+            options.profile = true;
         } else if (option_is(arg, "--trust-paths")) {
             options.trustPaths = true;
         } else if (option_is(arg, "--help") || option_is(arg, "-h")) {

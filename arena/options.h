@@ -31,8 +31,10 @@ struct ArenaOptions {
     const char* csvPath = nullptr;
     const char* verifyPath = nullptr;
     bool json = false;
-    bool trustPaths = false;            // --verify may read programs outside the current folder
-    std::vector<const char*> programs;  // in command-line order
+    bool profile = false;                 // the per-line profile after the summary
+    const char* collapsedPath = nullptr;  // the profile as collapsed stacks
+    bool trustPaths = false;              // --verify may read programs outside the current folder
+    std::vector<const char*> programs;    // in command-line order
 };
 
 enum ArenaScan { ARENA_SCAN_GO_ON, ARENA_SCAN_EXIT_OK, ARENA_SCAN_EXIT_BAD };

@@ -9,6 +9,7 @@
 
 #include "arena/csv.h"
 #include "arena/interrupt.h"
+#include "arena/line_profile.h"
 #include "arena/match_pool.h"
 #include "arena/progress.h"
 #include "arena/summary.h"
@@ -90,6 +91,46 @@ struct JobCursor {
 };
 
 // Fills up to `capacity` jobs from the cursor; returns how many.
+bool profiling(const ArenaOptions& options) { return options.profile || options.collapsedPath != nullptr; }
+
+// The per-line profiles after the summary, in the JSON document, and as
+// collapsed stacks; false when the collapsed file could not be written.
+bool report_profiles(const ArenaOptions& options, const std::vector<CompiledProgram>& programs,
+                     const std::vector<ProgramLines>& lines, const MatchPool& pool, std::string* json) {
+    OutputFile collapsed;
+    if (options.collapsedPath != nullptr && !output_open(collapsed, options.collapsedPath)) {
+        print_to(stderr, MSG_UNWRITABLE, shown(options.collapsedPath).c_str());
+        return false;
+    }
+    auto total = std::make_unique<VmProfile>();
+    std::string document = ",\"profile\":[";
+    bool first = true;
+    for (std::size_t i = 0; i < programs.size(); i++) {
+        if (!programs[i].compiled) continue;
+        pool_profile_sum(pool, i, total.get());
+        std::vector<LineRow> rows = line_rows(*total, *programs[i].result);
+        if (options.profile && json == nullptr) print_line_profile(programs[i].path, lines[i], rows);
+        if (json != nullptr) {
+            std::vector<char> buffer(6 * 16384 + 256 * rows.size() + 1024);
+            JsonOut out = json_open(buffer.data(), buffer.size());
+            json_line_profile(&out, programs[i].path, lines[i], rows);
+            document += first ? "" : ",";
+            document += buffer.data();
+            first = false;
+        }
+        if (collapsed.file != nullptr) write_collapsed(collapsed.file, programs[i].path, lines[i], rows);
+    }
+    if (json != nullptr && options.profile && json->size() > 0 && json->back() == '}') {
+        json->pop_back();
+        *json += document + "]}";
+    }
+    if (collapsed.file == nullptr) return true;
+    if (output_close(collapsed) && output_commit(collapsed)) return true;
+    output_discard(collapsed);
+    print_to(stderr, MSG_UNWRITABLE, shown(options.collapsedPath).c_str());
+    return false;
+}
+
 std::size_t next_jobs(const ArenaOptions& options, const std::vector<CompiledProgram>& programs, JobCursor& cursor,
                       std::vector<MatchJob>& jobs, std::vector<std::size_t>& owners, std::size_t capacity) {
     jobs.clear();
@@ -100,8 +141,9 @@ std::size_t next_jobs(const ArenaOptions& options, const std::vector<CompiledPro
             cursor.program++;
             continue;
         }
+        const int32_t slot = profiling(options) ? static_cast<int32_t>(cursor.program) : -1;
         jobs.push_back(MatchJob{p.result.get(), options.levels[cursor.levelIndex], static_cast<uint32_t>(cursor.seed),
-                                options.ticks});
+                                options.ticks, slot});
         owners.push_back(cursor.program);
         // Seeds may run to 4294967295: the cursor counts in 64 bits.
         if (cursor.seed < options.lastSeed) {
@@ -170,6 +212,7 @@ int sweep(const ArenaOptions& options) {
     auto context = std::make_unique<CompilerContext>();
     std::vector<CompiledProgram> programs(options.programs.size());
     std::vector<ProgramSummary> summaries(options.programs.size());
+    std::vector<ProgramLines> lines(options.programs.size());
     uint64_t compiledCount = 0;
     for (std::size_t i = 0; i < programs.size(); i++) {
         programs[i].path = options.programs[i];
@@ -177,6 +220,7 @@ int sweep(const ArenaOptions& options) {
         bool named = programs.size() > 1;
         compile_program(sources[i], programs[i], *context, !named);
         if (named && !programs[i].compiled) print_diagnostics(*programs[i].result, shown(programs[i].path).c_str());
+        if (profiling(options) && programs[i].compiled) lines[i] = program_lines(sources[i], *context);
         std::free(sources[i]);
         summaries[i].path = programs[i].path;
         summaries[i].result = programs[i].result.get();
@@ -193,6 +237,7 @@ int sweep(const ArenaOptions& options) {
     uint64_t total = compiledCount * static_cast<uint64_t>(options.levelCount) * seedCount;
     MatchPool pool;
     pool_init(pool, worker_count(options.jobs, total));
+    if (profiling(options)) pool_profiles(pool, programs.size());
     Progress progress;
     progress_start(progress, total);
 
@@ -211,9 +256,13 @@ int sweep(const ArenaOptions& options) {
             print_to(stderr, "%s", MSG_JSON_CUT);
             return EXIT_BAD_INVOCATION;
         }
+        if (profiling(options) && caught == 0)
+            written = report_profiles(options, programs, lines, pool, &text) && written;
         print_out("%s\n", text.c_str());
     } else {
         print_summary(options, summaries);
+        if (profiling(options) && caught == 0)
+            written = report_profiles(options, programs, lines, pool, nullptr) && written;
     }
     if (caught != 0) return EXIT_SIGNAL_BASE + caught;
     if (!written) return EXIT_BAD_INVOCATION;
