@@ -1,4 +1,5 @@
-# Turns the viewer's files into byte arrays in one generated C++ source, after
+# Turns the viewer's files (its script preceded by the shared field.js) into
+# byte arrays in one generated C++ source, after
 # checking that each can be inlined into the page: the style and the script
 # must not close their own element early, and the page must hold each place
 # holder exactly once, in the order the writer fills them. The page's script
@@ -12,6 +13,19 @@ set(HTML_MARKERS
   "<script src=\"viewer.js\"></script>")
 
 set(SCRIPT_HASH_MARKER "@VIEWER_JS_SHA256@")
+
+# The page's one script: the field drawing shared with the playground, then the viewer.
+set(SCRIPT_FILE ${OUTPUT}.viewer.js)
+file(READ ${ASSET_DIR}/field.js field_js)
+file(READ ${ASSET_DIR}/viewer.js viewer_js)
+file(WRITE ${SCRIPT_FILE} "${field_js}${viewer_js}")
+function(asset_path name out)
+  if(name STREQUAL "viewer.js")
+    set(${out} ${SCRIPT_FILE} PARENT_SCOPE)
+  else()
+    set(${out} ${ASSET_DIR}/${name} PARENT_SCOPE)
+  endif()
+endfunction()
 
 file(READ ${ASSET_DIR}/viewer.html html)
 string(FIND "${html}" "${SCRIPT_HASH_MARKER}" first)
@@ -35,7 +49,8 @@ endforeach()
 foreach(pair "viewer.css;</style" "viewer.js;</script")
   list(GET pair 0 name)
   list(GET pair 1 closer)
-  file(READ ${ASSET_DIR}/${name} text)
+  asset_path(${name} path)
+  file(READ ${path} text)
   string(TOLOWER "${text}" lower)
   string(FIND "${lower}" "${closer}" at)
   if(NOT at EQUAL -1)
@@ -45,7 +60,7 @@ endforeach()
 
 # The base64 text of the script's SHA-256, as a policy's 'sha256-...' source
 # takes it: 32 bytes are ten groups of three and a last group of two.
-file(SHA256 ${ASSET_DIR}/viewer.js script_hash)
+file(SHA256 ${SCRIPT_FILE} script_hash)
 set(BASE64_DIGITS "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
 set(script_hash_base64 "")
 foreach(at RANGE 0 60 6)
@@ -80,7 +95,8 @@ string(APPEND body "#include \"replay/assets.h\"\n\nnamespace prendax {\n\n")
 foreach(pair "viewer.html;viewer_html" "viewer.css;viewer_css" "viewer.js;viewer_js")
   list(GET pair 0 name)
   list(GET pair 1 symbol)
-  file(READ ${ASSET_DIR}/${name} hex HEX)
+  asset_path(${name} path)
+  file(READ ${path} hex HEX)
   # Sixteen bytes a line; a terminating zero keeps even an empty file a valid array.
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
   if(name STREQUAL "viewer.html")
