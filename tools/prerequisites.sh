@@ -28,7 +28,7 @@ test_packages=(libgtest-dev nlohmann-json3-dev clang libclang-rt-14-dev clang-fo
 #   libbenchmark-dev                   Google Benchmark
 bench_packages=(libbenchmark-dev)
 # Folders whose package.json (with its lock file) the tests install with npm ci.
-npm_folders=(tests/replay)
+npm_folders=(tests/replay tests/playground)
 # The browser tests need Node.js 18 or later; Debian 12's own nodejs is 18.
 node_major_min=18
 

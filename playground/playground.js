@@ -1,0 +1,391 @@
+// The playground: edit a robot program, see its diagnostics as you type, and
+// play, pause and step its match with the WebAssembly engine. The page holds
+// the module (base64), the example robots and the shared field drawing; it
+// loads nothing. A shared link carries program, level and seed in the URL's
+// fragment, deflated.
+(function () {
+  'use strict';
+
+  const $ = (id) => document.getElementById(id);
+  const KEYWORDS = new Set(['START', 'END', 'SET', 'MOVE', 'SHOOT', 'SHIELD', 'WAIT', 'REPEAT', 'WHILE', 'IF', 'ELSE',
+    'AND', 'OR', 'NOT']);
+  const DIRECTIONS = new Set(['UP', 'DOWN', 'LEFT', 'RIGHT']);
+  const MAX_FRAME_GAP_MS = 250;  // a stalled tab does not jump ahead on return
+
+  const dataNode = $('playground-data');
+  const data = dataNode ? JSON.parse(dataNode.textContent) : { examples: [] };
+
+  const code = $('code');
+  const highlight = $('highlight');
+  const gutter = $('gutter');
+  const diagnosticsList = $('diagnostics');
+  const compileState = $('compile-state');
+  const field = PrendaxField.create($('field'));
+
+  let engine = null;
+  let compiled = null;     // the compile document of the editor's text
+  let matchCode = [];      // the instructions of the program the match runs
+  let matchOn = false;     // a match is set up and not over
+  let ticksPlayed = 0;
+  let playing = false;
+  let carry = 0;
+  let lastTime = 0;
+  let currentLine = 0;
+  let frameText = '';
+
+  // ---- editor -------------------------------------------------------------
+
+  const escapeHtml = (text) => text.replace(/[&<>]/g, (c) => (c === '&' ? '&amp;' : c === '<' ? '&lt;' : '&gt;'));
+
+  function tokenClass(token, next) {
+    const type = token.type;
+    if (KEYWORDS.has(type)) return 't-kw';
+    if (DIRECTIONS.has(type)) return 't-dir';
+    if (type === 'TRUE' || type === 'FALSE') return 't-bool';
+    if (type === 'NUMERO') return 't-num';
+    if (type === 'IDENTIFICADOR') return next && next.type === 'PAR_IZQ' ? 't-fn' : 't-id';
+    return 't-op';
+  }
+
+  // The token's length in the text: its lexeme, or longer when the lexeme was cut.
+  function tokenLength(line, start, token) {
+    const lexeme = token.lexeme || '';
+    if (token.type === 'IDENTIFICADOR' || token.type === 'NUMERO' || KEYWORDS.has(token.type)) {
+      const match = /^[A-Za-z0-9_.]+/.exec(line.slice(start));
+      if (match) return Math.max(match[0].length, 1);
+    }
+    return Math.max(lexeme.length, 1);
+  }
+
+  // Spans per line from the lexer's tokens and the diagnostics; text outside
+  // every token is plain, or a comment from its "//" on.
+  function renderHighlight(text, doc) {
+    const lines = text.split('\n');
+    const marks = lines.map(() => []);
+    const tokens = doc && Array.isArray(doc.tokens) ? doc.tokens : [];
+    tokens.forEach((token, i) => {
+      if (token.type === 'EOF' || !(token.line >= 1 && token.line <= lines.length)) return;
+      const start = Math.max(0, token.col - 1);
+      const length = tokenLength(lines[token.line - 1], start, token);
+      marks[token.line - 1].push({ start, end: start + length, cls: tokenClass(token, tokens[i + 1]) });
+    });
+    const errorLines = new Set();
+    for (const diag of doc && Array.isArray(doc.errors) ? doc.errors : []) {
+      if (!(diag.line >= 1 && diag.line <= lines.length)) continue;
+      errorLines.add(diag.line);
+      const line = lines[diag.line - 1];
+      let start = Math.max(0, diag.col - 1);
+      if (start >= line.length) start = Math.max(0, line.length - 1);
+      const token = marks[diag.line - 1].find((m) => m.start === start);
+      const end = token ? token.end : Math.max(start + 1, line.length === 0 ? 0 : start + 1);
+      marks[diag.line - 1].push({ start, end: line.length === 0 ? 0 : end, cls: 't-diag', diag: true });
+    }
+    const html = lines.map((line, n) => {
+      const spans = marks[n].filter((m) => !m.diag).sort((a, b) => a.start - b.start);
+      const diags = marks[n].filter((m) => m.diag);
+      const classesAt = (at) => {
+        const cls = [];
+        const span = spans.find((m) => at >= m.start && at < m.end);
+        if (span) cls.push(span.cls);
+        else if (commentFrom(line, spans) <= at) cls.push('t-comment');
+        if (diags.some((m) => at >= m.start && at < m.end)) cls.push('t-diag');
+        return cls.join(' ');
+      };
+      let out = '';
+      let from = 0;
+      let cls = line.length ? classesAt(0) : '';
+      for (let at = 1; at <= line.length; at++) {
+        const now = at < line.length ? classesAt(at) : null;
+        if (now !== cls) {
+          const piece = escapeHtml(line.slice(from, at));
+          out += cls ? `<span class="${cls}">${piece}</span>` : piece;
+          from = at;
+          cls = now;
+        }
+      }
+      if (line.length === 0 && diags.length) out = '<span class="t-diag"> </span>';
+      return n + 1 === currentLine ? `<span class="ln-current">${out || ' '}</span>` : out;
+    });
+    highlight.innerHTML = html.join('\n') + '\n';
+    let numbers = '';
+    for (let n = 1; n <= lines.length; n++) {
+      const cls = [n === currentLine ? 'current' : '', errorLines.has(n) ? 'has-error' : ''].join(' ').trim();
+      numbers += `<div${cls ? ` class="${cls}"` : ''}>${n}</div>`;
+    }
+    gutter.innerHTML = numbers;
+  }
+
+  // Where a comment starts on a line: the first "//" outside every token.
+  function commentFrom(line, spans) {
+    let at = line.indexOf('//');
+    while (at !== -1 && spans.some((m) => at >= m.start && at < m.end)) at = line.indexOf('//', at + 1);
+    return at === -1 ? Infinity : at;
+  }
+
+  function renderDiagnostics(doc) {
+    diagnosticsList.textContent = '';
+    const errors = doc && Array.isArray(doc.errors) ? doc.errors : [];
+    for (const diag of errors) {
+      const item = document.createElement('li');
+      item.textContent = `[${diag.phaseName}] línea ${diag.line}, col ${diag.col}: ${diag.message}`;
+      item.dataset.line = String(diag.line);
+      item.dataset.col = String(diag.col);
+      item.addEventListener('click', () => goToPosition(diag.line, diag.col));
+      diagnosticsList.appendChild(item);
+    }
+    compileState.textContent = doc && doc.ok ? '· compila' : `· ${errors.length} error(es)`;
+    document.body.dataset.compiled = doc && doc.ok ? '1' : '0';
+  }
+
+  function goToPosition(line, col) {
+    const lines = code.value.split('\n');
+    let offset = 0;
+    for (let i = 0; i < line - 1 && i < lines.length; i++) offset += lines[i].length + 1;
+    offset += Math.max(0, col - 1);
+    code.focus();
+    code.setSelectionRange(offset, offset);
+  }
+
+  function recompile() {
+    if (!engine) return;
+    engine.compile(code.value);
+    compiled = JSON.parse(engine.compileJson());
+    // The module keeps one program: the match stops until Reset starts the new one.
+    if (matchOn) setPlaying(false);
+    matchOn = false;
+    renderDiagnostics(compiled);
+    renderHighlight(code.value, compiled);
+    document.body.dataset.edits = String(Number(document.body.dataset.edits || 0) + 1);
+  }
+
+  // ---- match --------------------------------------------------------------
+
+  const numberInput = (id, low, high, fallback) => {
+    const value = Math.trunc(Number($(id).value));
+    return Number.isFinite(value) && value >= low && value <= high ? value : fallback;
+  };
+  const level = () => Number($('level').value);
+  const seed = () => numberInput('seed', 0, 4294967295, 0);
+  const tickLimit = () => numberInput('ticks', 1, 1000000, 900);
+
+  function reset() {
+    setPlaying(false);
+    if (!engine) return;
+    engine.compile(code.value);
+    matchCode = compiled && Array.isArray(compiled.code) ? compiled.code : [];
+    matchOn = engine.start(level(), seed());
+    ticksPlayed = 0;
+    render();
+  }
+
+  function ensureMatch() {
+    if (!matchOn && ticksPlayed === 0) reset();
+    return matchOn;
+  }
+
+  function playTicks(count) {
+    if (!ensureMatch()) return;
+    const n = Math.min(count, tickLimit() - ticksPlayed);
+    if (n > 0) ticksPlayed += engine.run(n);
+    if (ticksPlayed >= tickLimit() || engineOver()) matchOn = false;
+  }
+
+  // The match is over once a tick reports it: the module then refuses more ticks.
+  function engineOver() {
+    const vm = JSON.parse(engine.vmJson());
+    return vm.status === 'victoria' || vm.status === 'derrota';
+  }
+
+  function stepInstruction() {
+    setPlaying(false);
+    if (!ensureMatch()) return;
+    engine.step();
+    render();
+  }
+
+  function stepTick() {
+    setPlaying(false);
+    playTicks(1);
+    render();
+  }
+
+  function loop(now) {
+    if (!playing) return;
+    const rate = Number($('speed').value);
+    if (rate === 0) {
+      playTicks(tickLimit());
+    } else {
+      carry += (Math.min(MAX_FRAME_GAP_MS, Math.max(0, now - lastTime)) * rate) / 1000;
+      lastTime = now;
+      const steps = Math.floor(carry);
+      carry -= steps;
+      if (steps > 0) playTicks(steps);
+    }
+    render();
+    if (!matchOn) setPlaying(false);
+    else requestAnimationFrame(loop);
+  }
+
+  function setPlaying(on) {
+    if (on && !matchOn && ticksPlayed > 0) reset();
+    if (on && !ensureMatch()) on = false;
+    playing = on;
+    $('btn-run').textContent = playing ? '⏸ Pausa' : '▶ Ejecutar';
+    document.body.dataset.playing = playing ? '1' : '0';
+    if (playing) {
+      carry = 0;
+      lastTime = performance.now();
+      requestAnimationFrame(loop);
+    }
+  }
+
+  // ---- panel --------------------------------------------------------------
+
+  const show = (value) => (value === undefined || value === null ? '—' : String(value));
+  const setText = (id, text) => {
+    const node = $(id);
+    if (node.textContent !== text) node.textContent = text;
+  };
+
+  function render() {
+    frameText = engine ? engine.frameJson() : '';
+    const frame = frameText ? JSON.parse(frameText) : null;
+    field.draw(frame);
+    const g = frame ? frame.game : {};
+    const vm = frame ? frame.vm : {};
+    setText('v-tick', show(g.ticks));
+    setText('v-health', show(g.health));
+    setText('v-score', show(g.score));
+    setText('v-wave', show(g.wave));
+    setText('v-enemies', show(g.enemies ? g.enemies.length : undefined));
+    setText('v-status', show(vm.status));
+    setText('v-pc', show(vm.pc));
+    const entry = Number.isInteger(vm.pc) && vm.pc >= 0 && vm.pc < matchCode.length ? matchCode[vm.pc] : null;
+    setText('v-instruction', entry ? `${entry.op}${entry.operand ? ' ' + entry.operand : ''}` : show(vm.instruction));
+    setText('v-line', entry && entry.line > 0 ? String(entry.line) : '—');
+    setText('v-steps', show(vm.steps));
+    setText('v-wait', show(vm.wait));
+    const error = $('error-text');
+    error.hidden = !vm.error;
+    if (vm.error) error.textContent = `Error de ejecución: línea ${vm.error.line}: ${vm.error.message}`;
+    const stack = $('stack');
+    stack.textContent = '';
+    for (const value of vm.stack || []) {
+      const item = document.createElement('li');
+      item.textContent = show(value);
+      stack.appendChild(item);
+    }
+    const body = $('vars').tBodies[0];
+    body.textContent = '';
+    for (const v of vm.vars || []) {
+      const row = body.insertRow(-1);
+      row.insertCell(-1).textContent = v.name;
+      row.insertCell(-1).textContent = show(v.value);
+    }
+    const line = entry && matchOn ? entry.line : 0;
+    if (line !== currentLine) {
+      currentLine = line;
+      renderHighlight(code.value, compiled);
+    }
+    const over = vm.status === 'victoria' || vm.status === 'derrota';
+    const summary = `salud ${g.health} · puntuación ${g.score} · oleada ${g.wave}`;
+    $('outcome').textContent = matchOn || ticksPlayed === 0 ? `Tick ${ticksPlayed} de ${tickLimit()}` :
+      over ? `Resultado: ${vm.status} · ${summary}` : `Fin de los ${tickLimit()} ticks · ${summary}`;
+    document.body.dataset.ticks = String(ticksPlayed);
+    document.body.dataset.over = matchOn ? '0' : '1';
+  }
+
+  // ---- sharing ------------------------------------------------------------
+
+  const toBase64Url = (bytes) => {
+    let binary = '';
+    for (const b of bytes) binary += String.fromCharCode(b);
+    return btoa(binary).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
+  };
+  const fromBase64Url = (text) => {
+    const binary = atob(text.replace(/-/g, '+').replace(/_/g, '/'));
+    return Uint8Array.from(binary, (c) => c.charCodeAt(0));
+  };
+
+  async function through(stream, bytes) {
+    const piped = new Blob([bytes]).stream().pipeThrough(stream);
+    return new Uint8Array(await new Response(piped).arrayBuffer());
+  }
+
+  async function shareLink() {
+    const state = JSON.stringify({ programa: code.value, nivel: level(), semilla: seed() });
+    const packed = await through(new CompressionStream('deflate-raw'), new TextEncoder().encode(state));
+    const url = `${location.href.split('#')[0]}#z=${toBase64Url(packed)}`;
+    const box = $('share-link');
+    box.hidden = false;
+    box.value = url;
+    box.select();
+    history.replaceState(null, '', url);
+    return url;
+  }
+
+  async function openShared() {
+    const match = /#z=([A-Za-z0-9_-]+)/.exec(location.hash);
+    if (!match) return false;
+    try {
+      const bytes = await through(new DecompressionStream('deflate-raw'), fromBase64Url(match[1]));
+      const state = JSON.parse(new TextDecoder().decode(bytes));
+      code.value = String(state.programa || '');
+      $('level').value = String(Math.min(3, Math.max(1, Number(state.nivel) || 1)));
+      $('seed').value = String(Number(state.semilla) >>> 0);
+      return true;
+    } catch (e) {
+      compileState.textContent = '· el enlace compartido no se pudo leer';
+      return false;
+    }
+  }
+
+  // ---- start --------------------------------------------------------------
+
+  function fillExamples() {
+    const select = $('example');
+    data.examples.forEach((example, i) => {
+      const option = document.createElement('option');
+      option.value = String(i);
+      option.textContent = example.name;
+      select.appendChild(option);
+    });
+    select.addEventListener('change', () => {
+      const example = data.examples[Number(select.value)];
+      if (!example) return;
+      code.value = example.source;
+      recompile();
+      reset();
+    });
+  }
+
+  code.addEventListener('input', recompile);
+  code.addEventListener('keydown', (event) => {
+    if (event.key !== 'Tab') return;
+    event.preventDefault();
+    code.setRangeText('  ', code.selectionStart, code.selectionEnd, 'end');
+    recompile();
+  });
+  $('btn-run').addEventListener('click', () => setPlaying(!playing));
+  $('btn-tick').addEventListener('click', stepTick);
+  $('btn-step').addEventListener('click', stepInstruction);
+  $('btn-reset').addEventListener('click', reset);
+  $('btn-share').addEventListener('click', shareLink);
+  for (const id of ['level', 'seed', 'ticks']) $(id).addEventListener('change', reset);
+
+  async function start() {
+    const wasm = Uint8Array.from(atob($('prendax-wasm').textContent.trim()), (c) => c.charCodeAt(0));
+    engine = await PrendaxEngine.load(wasm);
+    fillExamples();
+    if (!(await openShared())) code.value = data.examples.length ? data.examples[0].source : 'START\nEND\n';
+    recompile();
+    reset();
+    // What the browser tests read: the engine and the document of the frame shown.
+    window.prendaxPlayground = { engine, frameJson: () => frameText, shareLink, reset, recompile };
+    document.body.dataset.ready = '1';
+  }
+  start().catch((error) => {
+    compileState.textContent = `· no se pudo iniciar el motor: ${error.message}`;
+    document.body.dataset.ready = 'error';
+  });
+})();
