@@ -83,36 +83,55 @@
     const html = lines.map((line, n) => {
       const spans = marks[n].filter((m) => !m.diag).sort((a, b) => a.start - b.start);
       const diags = marks[n].filter((m) => m.diag);
-      const classesAt = (at) => {
-        const cls = [];
-        const span = spans.find((m) => at >= m.start && at < m.end);
-        if (span) cls.push(span.cls);
-        else if (commentFrom(line, spans) <= at) cls.push('t-comment');
-        if (diags.some((m) => at >= m.start && at < m.end)) cls.push('t-diag');
-        return cls.join(' ');
-      };
+      const comment = commentFrom(line, spans);
+      // Cut the line wherever a class may change, then class each piece once.
+      const cuts = new Set([0, line.length]);
+      for (const m of marks[n]) {
+        cuts.add(Math.min(m.start, line.length));
+        cuts.add(Math.min(m.end, line.length));
+      }
+      if (comment < line.length) cuts.add(comment);
+      const points = [...cuts].sort((a, b) => a - b);
       let out = '';
-      let from = 0;
-      let cls = line.length ? classesAt(0) : '';
-      for (let at = 1; at <= line.length; at++) {
-        const now = at < line.length ? classesAt(at) : null;
-        if (now !== cls) {
-          const piece = escapeHtml(line.slice(from, at));
-          out += cls ? `<span class="${cls}">${piece}</span>` : piece;
-          from = at;
-          cls = now;
-        }
+      let next = 0;
+      for (let i = 0; i + 1 < points.length; i++) {
+        const from = points[i];
+        const to = points[i + 1];
+        while (next < spans.length && spans[next].end <= from) next++;
+        const cls = [];
+        if (next < spans.length && spans[next].start <= from) cls.push(spans[next].cls);
+        else if (comment <= from) cls.push('t-comment');
+        if (diags.some((m) => from >= m.start && from < m.end)) cls.push('t-diag');
+        const piece = escapeHtml(line.slice(from, to));
+        out += cls.length ? `<span class="${cls.join(' ')}">${piece}</span>` : piece;
       }
       if (line.length === 0 && diags.length) out = '<span class="t-diag"> </span>';
-      return n + 1 === currentLine ? `<span class="ln-current">${out || ' '}</span>` : out;
+      return out;
     });
-    highlight.innerHTML = html.join('\n') + '\n';
-    let numbers = '';
-    for (let n = 1; n <= lines.length; n++) {
-      const cls = [n === currentLine ? 'current' : '', errorLines.has(n) ? 'has-error' : ''].join(' ').trim();
-      numbers += `<div${cls ? ` class="${cls}"` : ''}>${n}</div>`;
+    updateLines(highlight, lineHtml, html, (n) => (n + 1 === currentLine ? 'ln-current' : ''));
+    const numbers = html.map((_, n) => String(n + 1));
+    updateLines(gutter, gutterText, numbers,
+      (n) => [n + 1 === currentLine ? 'current' : '', errorLines.has(n + 1) ? 'has-error' : ''].join(' ').trim());
+  }
+
+  // One element per line, rewritten only where its text changed, so a keystroke
+  // touches a line or two of a long program, not all of it.
+  const lineHtml = [];
+  const gutterText = [];
+  function updateLines(box, cache, texts, classOf) {
+    while (box.children.length > texts.length) box.lastChild.remove();
+    cache.length = Math.min(cache.length, texts.length);
+    while (box.children.length < texts.length) box.appendChild(document.createElement('div'));
+    for (let n = 0; n < texts.length; n++) {
+      const node = box.children[n];
+      if (cache[n] !== texts[n]) {
+        if (box === gutter) node.textContent = texts[n];
+        else node.innerHTML = texts[n] || ' ';
+        cache[n] = texts[n];
+      }
+      const cls = classOf(n);
+      if (node.className !== cls) node.className = cls;
     }
-    gutter.innerHTML = numbers;
   }
 
   // Where a comment starts on a line: the first "//" outside every token.
