@@ -17,6 +17,7 @@ int run(int argc, char** argv) {
         case prendax::ARENA_SCAN_GO_ON: break;
     }
     if (options.verifyPath != nullptr) return prendax::run_verify(options);
+    if (options.summary) return prendax::run_csv_summary(options);
     return prendax::run_sweep(options);
 }
 

@@ -15,7 +15,8 @@ namespace {
 
 constexpr const char* USAGE_TEXT =
     "Uso: prendax_arena [--seeds A-B | --seeds N] [--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] "
-    "[--json] [--profile] [--profile-collapsed FILE] [--verify FILE [--trust-paths]] robot.zkv [robot2.zkv ...]\n";
+    "[--json] [--profile] [--profile-collapsed FILE] [--verify FILE [--trust-paths]] robot.zkv [robot2.zkv ...]\n"
+    "       prendax_arena --summary [--json] [--ticks N] FILE.csv [FILE.csv ...]\n";
 constexpr const char* MSG_BAD_SEEDS =
     "Rango de semillas no válido: %s (se espera N, de 1 a %u, o A-B con A <= B <= %u)\n";
 constexpr const char* MSG_BAD_LEVELS =
@@ -168,6 +169,8 @@ ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options) {
             options.json = true;
         } else if (option_is(arg, "--profile")) {
             options.profile = true;
+        } else if (option_is(arg, "--summary")) {
+            options.summary = true;
         } else if (option_is(arg, "--trust-paths")) {
             options.trustPaths = true;
         } else if (option_is(arg, "--help") || option_is(arg, "-h")) {

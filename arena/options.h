@@ -33,6 +33,7 @@ struct ArenaOptions {
     bool json = false;
     bool profile = false;                 // the per-line profile after the summary
     const char* collapsedPath = nullptr;  // the profile as collapsed stacks
+    bool summary = false;                 // the arguments are CSVs to summarise, not programs to play
     bool trustPaths = false;              // --verify may read programs outside the current folder
     std::vector<const char*> programs;    // in command-line order
 };

@@ -240,6 +240,10 @@ bool worse_seed(const WorstSeed& a, const WorstSeed& b) {
 }
 
 void summary_add(LevelSummary& summary, uint32_t seed, const MatchResult& result) {
+    summary_add_row(summary, seed, result, result.hasError ? match_error_text(result) : std::string());
+}
+
+void summary_add_row(LevelSummary& summary, uint32_t seed, const MatchResult& result, const std::string& errorText) {
     summary.matches++;
     if (result.status == VM_VICTORIA) {
         summary.victories++;
@@ -255,7 +259,7 @@ void summary_add(LevelSummary& summary, uint32_t seed, const MatchResult& result
     summary.scoreCounts[result.score]++;
     if (result.hasError) {
         summary.runtimeErrors++;
-        summary.errorCounts[match_error_text(result)]++;
+        summary.errorCounts[errorText]++;
     }
     add_worst(summary, WorstSeed{seed, result.status, result.score, result.tickLimit});
 }
@@ -355,6 +359,20 @@ void print_summary(const ArenaOptions& options, const std::vector<ProgramSummary
         for (const LevelSummary& s : p.levels) print_level(p.path, s);
     }
     if (programs.size() > 1) print_ranking(programs);
+}
+
+int print_run_summary(const ArenaOptions& options, const std::vector<ProgramSummary>& programs) {
+    if (!options.json) {
+        print_summary(options, programs);
+        return EXIT_OK;
+    }
+    std::string text;
+    if (!summary_json(options, programs, text)) {
+        print_to(stderr, "%s", MSG_JSON_CUT);
+        return EXIT_BAD_INVOCATION;
+    }
+    print_out("%s\n", text.c_str());
+    return EXIT_OK;
 }
 
 bool summary_json(const ArenaOptions& options, const std::vector<ProgramSummary>& programs, std::string& text) {

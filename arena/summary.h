@@ -17,6 +17,7 @@ namespace prendax {
 
 inline constexpr int WORST_SEEDS = 5;     // seeds listed for the player to replay
 inline constexpr double WILSON_Z = 1.96;  // the normal quantile of a 95% interval
+inline constexpr const char* MSG_JSON_CUT = "El resumen JSON no cabe en su búfer\n";
 
 struct WorstSeed {
     uint32_t seed;
@@ -70,6 +71,8 @@ inline constexpr const char* LEADERBOARD_ORDER_TEXT =
     "medios por victoria";
 
 void summary_add(LevelSummary& summary, uint32_t seed, const MatchResult& result);
+// The same, with the match's error text as the CSV's error column holds it.
+void summary_add_row(LevelSummary& summary, uint32_t seed, const MatchResult& result, const std::string& errorText);
 
 // Whether a is a worse seed than b: a defeat before anything else, then the
 // lower score, then the lower seed.
@@ -87,6 +90,9 @@ ProgramTotals program_totals(const ProgramSummary& program);
 // ticks per victory, then command-line order.
 std::vector<std::size_t> rank_programs(const std::vector<ProgramSummary>& programs);
 
+// The summary as text or, with --json, as the document, on standard output;
+// returns the exit status (2 when the document did not fit its buffer).
+int print_run_summary(const ArenaOptions& options, const std::vector<ProgramSummary>& programs);
 // The text summary on standard output.
 void print_summary(const ArenaOptions& options, const std::vector<ProgramSummary>& programs);
 // The summary as one JSON document; false if it did not fit its buffer.

@@ -21,7 +21,6 @@ namespace prendax {
 
 namespace {
 
-constexpr const char* MSG_JSON_CUT = "El resumen JSON no cabe en su búfer\n";
 constexpr const char* MSG_INTERRUPTED = "Barrido interrumpido por una señal: se jugaron %llu de %llu partidas\n";
 constexpr const char* MSG_CSV_DROPPED = "El CSV de un barrido interrumpido no se guarda: %s queda como estaba\n";
 constexpr int EXIT_SIGNAL_BASE = 128;  // an interrupted run exits with 128 + the signal

@@ -18,12 +18,15 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "arena/csv.h"
 #include "arena/match_pool.h"
 #include "arena/progress.h"
+#include "arena/summary.h"
 #include "arena/sweep.h"
 #include "cli/cli.h"
 #include "cli/files.h"
@@ -55,6 +58,8 @@ constexpr const char* MSG_NOT_COMPILED =
     "Fila distinta en %s, línea %lld (%s, nivel %d, semilla %u): el programa no compila (primer error en la línea "
     "%d, col %d)\n";
 constexpr const char* MSG_ALL_AGREE = "Verificación correcta: %llu partidas de %s coinciden\n";
+constexpr const char* WHY_NUMBER = "número no válido";
+constexpr const char* WHY_REPEATED = "partida repetida";
 
 constexpr int EXIT_ROW_DIFFERS = 1;  // a row differs, or its program no longer compiles
 
@@ -376,6 +381,140 @@ int run_verify(const ArenaOptions& options) {
     }
     print_out(MSG_ALL_AGREE, static_cast<unsigned long long>(v.verified), v.shownPath.c_str());
     return EXIT_OK;
+}
+
+namespace {
+
+// The rows of every CSV of --summary, folded per program and level.
+struct CsvSummary {
+    std::vector<std::string> paths;  // programs in order of first sight
+    std::map<std::string, std::size_t> index;
+    std::map<std::pair<std::size_t, int32_t>, LevelSummary> levels;
+    std::set<std::tuple<std::size_t, int32_t, uint32_t>> seen;  // (program, level, seed): a match counts once
+    std::set<int32_t> levelSet;
+    std::set<int32_t> limits;
+    uint32_t firstSeed = UINT32_MAX;
+    uint32_t lastSeed = 0;
+};
+
+bool parse_number(const std::string& text, int32_t& value) { return parse_int32(text.c_str(), value); }
+
+// One row back into the figures its match gave; false when a field is not a number.
+bool row_result(const CsvRecord& f, int32_t limit, MatchResult& r) {
+    r = MatchResult{};
+    r.tickLimit = limit;
+    r.hasError = f[CSV_ERROR].empty() ? 0 : 1;
+    return parse_number(f[CSV_VM_STATUS], r.status) && parse_number(f[CSV_SCORE], r.score) &&
+           parse_number(f[CSV_HEALTH], r.health) && parse_number(f[CSV_WAVE], r.wave) &&
+           parse_number(f[CSV_TICKS], r.ticks) && parse_number(f[CSV_STEPS], r.steps) &&
+           parse_number(f[CSV_BUDGET_HITS], r.budgetHits);
+}
+
+// Reads one CSV into the summary; returns 0, or the exit status after reporting.
+int read_summary_csv(const ArenaOptions& options, const char* path, CsvSummary& sum) {
+    Verification v;
+    v.path = path;
+    v.shownPath = shown(path);
+    v.file = std::fopen(path, "rb");
+    if (v.file == nullptr) {
+        report_unreadable(v.shownPath.c_str());
+        return EXIT_BAD_INVOCATION;
+    }
+    v.reader = csv_reader(v.file);
+    CsvRecord fields;
+    int64_t line = 0;
+    CsvReadStatus status = csv_read(v.reader, fields, line);
+    int columns = CSV_COLUMNS;
+    if (status == CSV_READ_RECORD && fields == csv_header(CSV_COLUMNS_WITHOUT_LIMIT)) {
+        if (!options.ticksGiven) {
+            std::fclose(v.file);
+            print_to(stderr, MSG_TICKS_NEEDED, v.shownPath.c_str());
+            return EXIT_BAD_INVOCATION;
+        }
+        columns = CSV_COLUMNS_WITHOUT_LIMIT;
+    } else if (status != CSV_READ_RECORD || fields != csv_header()) {
+        bool unreadable = std::ferror(v.file) != 0;
+        std::fclose(v.file);
+        if (unreadable) {
+            report_unreadable(v.shownPath.c_str());
+            return EXIT_BAD_INVOCATION;
+        }
+        return bad_csv(v, line, status == CSV_READ_RECORD ? WHY_HEADER : read_failure(status));
+    }
+    std::string why;
+    while (why.empty() && (status = csv_read(v.reader, fields, line)) != CSV_READ_END) {
+        if (status != CSV_READ_RECORD) {
+            why = read_failure(status);
+            break;
+        }
+        if (is_blank(fields)) continue;
+        int32_t level = 0;
+        uint32_t seed = 0;
+        int32_t limit = options.ticks;
+        MatchResult result;
+        if (fields.size() != static_cast<std::size_t>(columns)) {
+            char text[64];
+            std::snprintf(text, sizeof text, WHY_COLUMNS, columns);
+            why = text;
+        } else if (!parse_level(fields[CSV_LEVEL], level)) {
+            why = WHY_LEVEL;
+        } else if (!parse_seed(fields[CSV_SEED], seed)) {
+            why = WHY_SEED;
+        } else if (columns > CSV_TICK_LIMIT && !parse_number(fields[CSV_TICK_LIMIT], limit)) {
+            why = WHY_TICK_LIMIT;
+        } else if (!row_result(fields, limit, result)) {
+            why = WHY_NUMBER;
+        } else {
+            auto [found, added] = sum.index.emplace(fields[CSV_PROGRAM], sum.paths.size());
+            if (added) sum.paths.push_back(fields[CSV_PROGRAM]);
+            if (!sum.seen.emplace(found->second, level, seed).second) {
+                why = WHY_REPEATED;
+                break;
+            }
+            LevelSummary& s = sum.levels[{found->second, level}];
+            s.level = level;
+            summary_add_row(s, seed, result, fields[CSV_ERROR]);
+            sum.levelSet.insert(level);
+            sum.limits.insert(limit);
+            if (seed < sum.firstSeed) sum.firstSeed = seed;
+            if (seed > sum.lastSeed) sum.lastSeed = seed;
+        }
+    }
+    bool unreadable = std::ferror(v.file) != 0;
+    std::fclose(v.file);
+    if (!why.empty()) return bad_csv(v, line, why);
+    if (unreadable) {
+        report_unreadable(v.shownPath.c_str());
+        return EXIT_BAD_INVOCATION;
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int run_csv_summary(const ArenaOptions& options) {
+    CsvSummary sum;
+    for (const char* path : options.programs) {
+        int status = read_summary_csv(options, path, sum);
+        if (status != EXIT_OK) return status;
+    }
+    // The settings the run that wrote the rows had: its levels, its seed range, its ticks.
+    ArenaOptions settings = options;
+    settings.levelCount = 0;
+    for (int32_t level : sum.levelSet) settings.levels[settings.levelCount++] = level;
+    settings.firstSeed = sum.paths.empty() ? 0 : sum.firstSeed;
+    settings.lastSeed = sum.lastSeed;
+    if (!sum.limits.empty()) settings.ticks = *sum.limits.begin();
+    std::vector<ProgramSummary> programs(sum.paths.size());
+    for (std::size_t i = 0; i < programs.size(); i++) {
+        programs[i].path = sum.paths[i].c_str();
+        programs[i].compiled = true;
+        for (int32_t level : sum.levelSet) {
+            auto found = sum.levels.find({i, level});
+            if (found != sum.levels.end()) programs[i].levels.push_back(found->second);
+        }
+    }
+    return print_run_summary(settings, programs);
 }
 
 }  // namespace prendax

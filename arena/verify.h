@@ -11,4 +11,9 @@ namespace prendax {
 // malformed file.
 int run_verify(const ArenaOptions& options);
 
+// --summary: the summary of CSVs written by --csv (one run's or several merged),
+// without playing; the same text or document as the run that wrote them. A
+// program that did not compile left no rows, so it does not appear.
+int run_csv_summary(const ArenaOptions& options);
+
 }  // namespace prendax

@@ -10,7 +10,8 @@ work = workdir()
 checks = Checks()
 
 USAGE = ("Uso: prendax_arena [--seeds A-B | --seeds N] [--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] "
-         "[--json] [--profile] [--profile-collapsed FILE] [--verify FILE [--trust-paths]] robot.zkv [robot2.zkv ...]\n")
+         "[--json] [--profile] [--profile-collapsed FILE] [--verify FILE [--trust-paths]] robot.zkv [robot2.zkv ...]\n"
+         "       prendax_arena --summary [--json] [--ticks N] FILE.csv [FILE.csv ...]\n")
 SEEDS = "Rango de semillas no válido: {} (se espera N, de 1 a 4294967295, o A-B con A <= B <= 4294967295)\n"
 LEVELS = "Lista de niveles no válida: {} (niveles de 1 a 3 separados por comas, sin repetir)\n"
 TICKS = "Número de ticks no válido: {}\n"
