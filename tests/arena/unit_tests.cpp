@@ -391,7 +391,8 @@ TEST(ArenaSummary, WorstSeeds) {
 }
 
 TEST(ArenaSummary, Ranking) {
-    auto program = [](const char* path, bool compiled, uint64_t victories, uint64_t defeats, int64_t scoreSum) {
+    auto program = [](const char* path, bool compiled, uint64_t victories, uint64_t defeats, int64_t scoreSum,
+                      int64_t healthSum = 0, int64_t victoryTicksSum = 0) {
         ProgramSummary p;
         p.path = path;
         p.compiled = compiled;
@@ -401,17 +402,23 @@ TEST(ArenaSummary, Ranking) {
             p.levels[0].victories = victories;
             p.levels[0].defeats = defeats;
             p.levels[0].scoreSum = scoreSum;
+            p.levels[0].healthSum = healthSum;
+            p.levels[0].victoryTicksSum = victoryTicksSum;
         }
         return p;
     };
+    // Victories first, then fewer defeats, the higher mean score, the more
+    // health left, the fewer ticks per victory, and last command-line order.
     std::vector<ProgramSummary> programs;
-    programs.push_back(program("a", true, 2, 1, 100));
+    programs.push_back(program("a", true, 2, 1, 100, 50, 3000));
     programs.push_back(program("b", true, 5, 5, 10));
     programs.push_back(program("broken", false, 0, 0, 0));
     programs.push_back(program("c", true, 2, 1, 300));
     programs.push_back(program("d", true, 2, 0, 100));
-    programs.push_back(program("e", true, 2, 1, 100));  // ties with a: command-line order
-    EXPECT_EQ(rank_programs(programs), (std::vector<std::size_t>{1, 3, 4, 0, 5}));
+    programs.push_back(program("e", true, 2, 1, 100, 50, 3000));  // ties with a: command-line order
+    programs.push_back(program("f", true, 2, 1, 100, 60, 3000));  // more health than a
+    programs.push_back(program("g", true, 2, 1, 100, 50, 2000));  // as a, but wins sooner
+    EXPECT_EQ(rank_programs(programs), (std::vector<std::size_t>{1, 4, 3, 6, 7, 0, 5}));
 }
 
 TEST(ArenaProgress, TimeLeft) {
