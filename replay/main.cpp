@@ -13,6 +13,7 @@
 #include "cli/simulation.h"
 #include "compiler/pipeline.h"
 #include "json/frame_json.h"
+#include "replay/accounting.h"
 #include "replay/page.h"
 
 namespace prendax {
@@ -20,7 +21,9 @@ namespace prendax {
 namespace {
 
 constexpr const char* USAGE_TEXT =
-    "Uso: prendax_replay [--ticks N] [--seed N] [--level N] [--jsonl ARCHIVO] archivo.zkv -o partida.html\n";
+    "Uso: prendax_replay [--ticks N] [--seed N] [--level N] [--jsonl ARCHIVO] [--trace A-B] archivo.zkv -o "
+    "partida.html\n";
+constexpr const char* MSG_BAD_TRACE = "Rango de --trace no válido: %s (A-B, con 1 <= A <= B y como mucho %d ticks)\n";
 constexpr const char* MSG_MISSING_VALUE = "Falta el archivo después de %s\n";
 constexpr const char* MSG_MISSING_OUTPUT = "Falta la opción -o con el archivo de la página\n";
 constexpr const char* MSG_MISSING_SOURCE = "Falta el archivo del programa\n";
@@ -36,6 +39,7 @@ struct ReplayOptions {
     const char* path = nullptr;
     const char* output = nullptr;
     const char* jsonl = nullptr;
+    TraceRange trace;
 };
 
 // The big records exist once, for the life of the process.
@@ -43,6 +47,7 @@ CompilerContext compiler_context;
 CompileResult compile_result;
 Vm machine;
 World world;
+MatchRecorder recorder;
 char frame_buffer[FRAME_JSON_CAPACITY];
 
 int bad_invocation(const char* format, const char* arg) {
@@ -60,7 +65,13 @@ ScanOutcome scan_options(int argc, char** argv, ReplayOptions& options) {
         const char* arg = argv[i];
         bool has_value = i + 1 < argc;
         if (take_match_option(argc, argv, i, options.ticks, options.seed, options.level)) continue;
-        if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--jsonl") == 0) {
+        if (std::strcmp(arg, "--trace") == 0 && has_value) {
+            if (!parse_trace_range(argv[++i], options.trace)) {
+                print_to(stderr, MSG_BAD_TRACE, shown(argv[i]).c_str(), MAX_TRACE_TICKS);
+                print_to(stderr, "%s", USAGE_TEXT);
+                return SCAN_EXIT_BAD;
+            }
+        } else if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--jsonl") == 0) {
             if (!has_value) {
                 bad_invocation(MSG_MISSING_VALUE, arg);
                 return SCAN_EXIT_BAD;
@@ -92,10 +103,14 @@ void record_frame(OutputFile& page, OutputFile& frames) {
 // Returns the number of frames, or -1 when a write failed (the match stops).
 int64_t play_and_record(const ReplayOptions& options, OutputFile& page, OutputFile& frames) {
     match_start(compile_result, options.level, options.seed, machine, world);
+    recorder.range = options.trace;
+    recorder_attach(recorder, machine, world);
     record_frame(page, frames);
     int64_t count = 1;
     for (int32_t t = 0; t < options.ticks;) {
+        recorder_before_tick(recorder, t + 1);
         bool going = match_tick(machine, world);
+        recorder_after_tick(recorder, compile_result, t + 1, stdout, frames.file);
         record_frame(page, frames);
         count++;
         if (output_failed(page) || output_failed(frames)) return -1;
@@ -130,7 +145,7 @@ int write_replay(const ReplayOptions& options, const char* source) {
     }
     int64_t count = play_and_record(options, page, frames);
     if (count < 0) return fail_writing(output_failed(page) ? options.output : options.jsonl, page, frames);
-    page_end(page.file);
+    page_end(page.file, recorder_blocks(recorder));
     if (!output_close(page)) return fail_writing(options.output, page, frames);
     if (!output_close(frames)) return fail_writing(options.jsonl, page, frames);
     if (!output_commit(page)) return fail_writing(options.output, page, frames);

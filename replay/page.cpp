@@ -142,11 +142,12 @@ void page_add_frame(std::FILE* file, const char* frameJson) {
     write_script_text(file, frameJson != nullptr ? frameJson : "");
 }
 
-void page_end(std::FILE* file) {
+void page_end(std::FILE* file, std::string_view blocks) {
     PageTemplate page;
     if (!split_page(viewer_html(), page)) return;
     write_text(file, "\n");
     write_text(file, DATA_CLOSE);
+    write_text(file, blocks);
     write_text(file, page.afterData);
     // The script goes in byte for byte: the page's policy names it by its hash.
     write_text(file, "<script>");

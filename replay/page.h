@@ -54,7 +54,8 @@ void write_script_text(std::FILE* file, std::string_view json);
 bool page_begin(std::FILE* file, const PageInfo& info, const CompileResult& result);
 // One frame document, on a line of its own.
 void page_add_frame(std::FILE* file, const char* frameJson);
-// The rest of the page after the last frame.
-void page_end(std::FILE* file);
+// The rest of the page after the last frame; `blocks` (further data elements,
+// already safe inside a page) go between the frames and the script.
+void page_end(std::FILE* file, std::string_view blocks = {});
 
 }  // namespace prendax

@@ -301,7 +301,8 @@ async function testHostileSource(context, work) {
   const replay = makeReplay('hostile', robot, ['--ticks', '30']);
   const { page, problems } = await openPage(context, replay.page);
   checkEqual(await page.evaluate(() => window.pwned === undefined), true, 'el texto del programa no se ejecuta');
-  checkEqual(await page.evaluate(() => document.scripts.length), 3, 'solo los tres bloques de la página');
+  // meta, frames, events, per-line counts, trace, and the viewer's script
+  checkEqual(await page.evaluate(() => document.scripts.length), 6, 'solo los seis bloques de la página');
   checkEqual(await page.evaluate(() => document.images.length), 0, 'ninguna imagen del programa');
   const lines = await page.$$eval('.src-line .code', (n) => n.map((x) => x.textContent));
   checkEqual(lines, [

@@ -6,6 +6,7 @@
 # frame k equals `prendax_cli --quiet --frame --ticks k`).
 #   cli_test.sh PRENDAX_REPLAY PRENDAX_CLI ROBOTS_DIR
 set -u
+golden=$(realpath "$(dirname "$0")/golden")
 replay=$(realpath "$1")
 cli=$(realpath "$2")
 robots=$(realpath "$3")
@@ -23,7 +24,7 @@ fail() {
 }
 pass() { passed=$((passed + 1)); }
 
-usage='Uso: prendax_replay [--ticks N] [--seed N] [--level N] [--jsonl ARCHIVO] archivo.zkv -o partida.html'
+usage='Uso: prendax_replay [--ticks N] [--seed N] [--level N] [--jsonl ARCHIVO] [--trace A-B] archivo.zkv -o partida.html'
 
 # run NAME STATUS STDOUT STDERR ARGS...: the exact exit status, standard output and error.
 run() {
@@ -213,6 +214,22 @@ expect_frames ticks_negative 1
 rm -f m.html m.jsonl
 "$replay" --ticks 9 nada.zkv -o m.html --ticks 3 modulo_by_zero.zkv --jsonl m.jsonl >/dev/null 2>&1
 expect_frames last_wins 4
+
+# --trace A-B: every instruction of those ticks on standard output (golden), one
+# JSONL line per traced tick after the frames of the run, and a bounded range.
+"$replay" --seed 16 --level 3 --ticks 60 --trace 50-52 hunter.zkv -o t.html --jsonl t.jsonl >trace.txt 2>err.txt
+if [ "${UPDATE_GOLDEN:-0}" = 1 ]; then cp trace.txt "$golden/trace_hunter.txt"; fi
+if diff "$golden/trace_hunter.txt" trace.txt >/dev/null; then pass; else fail "trace: salida distinta de golden/trace_hunter.txt"; fi
+traced=$(grep -c '^{"trace"' t.jsonl)
+[ "$traced" = 3 ] && pass || fail "trace: $traced líneas de traza en el JSONL, se esperaban 3"
+steps_text=$(grep -c '^ *5[0-2] ' trace.txt)
+steps_page=$(grep -o '\[5[0-2],[0-9]*,[0-9]*,"' t.html | wc -l)
+[ "$steps_text" = "$steps_page" ] && [ "$steps_text" -gt 0 ] && pass ||
+  fail "trace: $steps_text instrucciones en el texto y $steps_page en la página"
+run trace_too_long 2 "" "Rango de --trace no válido: 1-501 (A-B, con 1 <= A <= B y como mucho 500 ticks)
+$usage" hunter.zkv -o x.html --trace 1-501
+run trace_backwards 2 "" "Rango de --trace no válido: 9-3 (A-B, con 1 <= A <= B y como mucho 500 ticks)
+$usage" hunter.zkv -o x.html --trace 9-3
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
