@@ -218,7 +218,8 @@ int sweep(const ArenaOptions& options) {
         // With several programs each diagnostic line is named by its program.
         bool named = programs.size() > 1;
         compile_program(sources[i], programs[i], *context, !named);
-        if (named && !programs[i].compiled) print_diagnostics(*programs[i].result, shown(programs[i].path).c_str());
+        if (named && !programs[i].compiled)
+            print_diagnostics(*programs[i].result, shown(programs[i].path).c_str(), true);
         if (profiling(options) && programs[i].compiled) lines[i] = program_lines(sources[i], *context);
         std::free(sources[i]);
         summaries[i].path = programs[i].path;
@@ -273,7 +274,7 @@ int sweep(const ArenaOptions& options) {
 void compile_program(const char* source, CompiledProgram& program, CompilerContext& context, bool printDiagnostics) {
     program.result = std::make_unique<CompileResult>();
     program.compiled = compile_source(source, program.result.get(), &context) == 1;
-    if (!program.compiled && printDiagnostics) print_diagnostics(*program.result);
+    if (!program.compiled && printDiagnostics) print_diagnostics(*program.result, nullptr, true);
 }
 
 int run_sweep(const ArenaOptions& options) {

@@ -70,8 +70,10 @@ char* read_source_file(const char* path);
 // "No se pudo leer ..." on standard error.
 void report_unreadable(const char* path);
 // One "[fase] línea L, col C: mensaje" line per diagnostic on standard error,
-// each after "PROGRAM: " when a program name is given.
-void print_diagnostics(const CompileResult& result, const char* program = nullptr);
+// each after "PROGRAM: " when a program name is given. When `escaped`, control
+// bytes and invalid UTF-8 the message quotes from the source are shown as \xNN
+// (prendax_cli prints them as they stand).
+void print_diagnostics(const CompileResult& result, const char* program = nullptr, bool escaped = false);
 
 // Prints the closing prompt and waits for one character of standard input.
 void pause_for_enter();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "cli/cli.h"
 #include "cli/files.h"
@@ -94,11 +95,12 @@ void report_unknown_option(const char* arg) { print_to(stderr, MSG_UNKNOWN_OPTIO
 
 void report_unreadable(const char* path) { print_to(stderr, MSG_UNREADABLE, path); }
 
-void print_diagnostics(const CompileResult& result, const char* program) {
+void print_diagnostics(const CompileResult& result, const char* program, bool escaped) {
     for (int32_t i = 0; i < result.errorCount && i < MAX_DIAGNOSTICS; i++) {
         const Diagnostic& d = result.errors[i];
+        const std::string message = escaped ? shown(d.message) : std::string(d.message);
         if (program != nullptr) print_to(stderr, "%s: ", program);
-        print_to(stderr, DIAGNOSTIC_LINE, phase_name(d.phase), d.line, d.col, d.message);
+        print_to(stderr, DIAGNOSTIC_LINE, phase_name(d.phase), d.line, d.col, message.c_str());
     }
 }
 

@@ -176,7 +176,7 @@ int check_outputs(const ReplayOptions& options) {
 
 int compile_and_write(const ReplayOptions& options, const char* source) {
     if (!compile_source(source, &compile_result, &compiler_context)) {
-        print_diagnostics(compile_result);
+        print_diagnostics(compile_result, nullptr, true);
         return EXIT_COMPILE_FAILED;
     }
     return write_replay(options, source);

@@ -82,4 +82,13 @@ checks.true(err.startswith("Aviso: nul.zkv tiene un byte NUL en la posición 40:
 status, out, err = run([arena, "--seeds", "2", "--levels", "1", "hunter.zkv"], work)
 checks.equal(err, b"", "no warning for a whole program")
 
+# Names and diagnostics quoting control bytes reach the terminal escaped.
+with open(path("esc.zkv"), "wb") as f:
+    f.write(b"START\nMOVE \x1b\nEND\n")
+status, out, err = run([arena, "--seeds", "1", "--levels", "1", "esc.zkv"], work)
+checks.equal((status, err), (1, "[lexico] línea 2, col 6: Carácter no reconocido '\\x1b'\n".encode()),
+             "a diagnostic quoting a control byte")
+status, out, err = run([arena, "--seeds", "1", "--levels", "1", "a\x1b[2J.zkv"], work)
+checks.equal((status, err), (2, b"No se pudo leer a\\x1b[2J.zkv\n"), "an unreadable name")
+
 checks.finish()

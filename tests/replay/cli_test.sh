@@ -142,6 +142,10 @@ rm -f p.html long.zkv nul.zkv before_nul.zkv
 # Names repeated in messages are escaped: an escape sequence in a file name
 # reaches the terminal as text.
 run escaped_name 2 "" 'No se pudo leer a\x1b]0;t\x07.zkv' "$(printf 'a\033]0;t\007.zkv')" -o p.html
+# Diagnostics that quote such bytes from the program, too.
+printf 'START\nMOVE \033\nEND\n' > esc.zkv
+run escaped_diagnostic 1 "" "[lexico] línea 2, col 6: Carácter no reconocido '\\x1b'" esc.zkv -o p.html
+rm -f esc.zkv
 
 # ---- the recorded match ---------------------------------------------------
 # The frames inside the page, one a line, with the page's escape of '<' undone.
