@@ -23,12 +23,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 #   chromium                           the replay page in a real browser
 #   lld, wasi-libc, libclang-rt-14-dev-wasm32, libc++-14-dev-wasm32
 #                                      the engine built for WebAssembly (make playground)
+#   neovim                             the language server driven by a real editor
 test_packages=(libgtest-dev nlohmann-json3-dev clang libclang-rt-14-dev clang-format clang-tidy python3 groff-base
-               chromium lld wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32)
+               chromium lld wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 neovim)
 #   libbenchmark-dev                   Google Benchmark
 bench_packages=(libbenchmark-dev)
 # Folders whose package.json (with its lock file) the tests install with npm ci.
-npm_folders=(tests/replay tests/playground)
+npm_folders=(tests/replay tests/playground tests/lsp)
 # The browser tests need Node.js 18 or later; Debian 12's own nodejs is 18.
 node_major_min=18
 

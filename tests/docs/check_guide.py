@@ -36,6 +36,10 @@ What the guide marks and what is checked:
                          writes, in the order it writes them, with types
                          that agree with the values.
 
+  ```lua, ```json, ```elisp, ```toml
+                         editor configuration, checked by the language
+                         server's tests (tests/lsp).
+
 Any other kind of fenced block is refused, so a snippet cannot escape the
 checks through a misspelt tag.
 """
@@ -53,6 +57,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 DIAG_LINE = re.compile(r"^\[(\w+)\] línea (-?\d+), col (-?\d+): (.*)$")
 RUNTIME_LINE = re.compile(r"^Error de ejecución: línea (-?\d+): (.*)$")
 KNOWN_LANGS = ("zkv", "consola", "text")
+# Editor configuration (the chapter on prendax_lsp): the language server's own
+# tests load these blocks into the editors and clients they configure.
+EDITOR_LANGS = ("lua", "json", "elisp", "toml")
 SEPARATOR = "\x1e-- orden --"
 CODE_SPAN = re.compile(r"`([^`]+)`")
 TYPE_CHECKS = {
@@ -243,8 +250,9 @@ class Checker:
                         saved[flag] = block.text
             elif block.lang == "consola":
                 self.check_consola(block, saved)
-            elif block.lang not in KNOWN_LANGS:
-                self.fail(block.line_no, "bloque de clase desconocida %r: usa zkv, consola o text" % block.lang)
+            elif block.lang not in KNOWN_LANGS + EDITOR_LANGS:
+                self.fail(block.line_no, "bloque de clase desconocida %r: usa zkv, consola o text (o, en el "
+                          "capítulo de editores, lua, json, elisp o toml)" % block.lang)
 
     def check_diagnostic_table(self, lines, markers):
         places = [i for name, _, i in markers if name == "tabla-diagnosticos"]

@@ -1,12 +1,15 @@
 // prendax_lsp through a scripted client: diagnostics against prendax_cli's,
 // positions in UTF-16 and UTF-8, semantic tokens, malformed input of every
 // kind, cancellation, a long run of edits, and the exit statuses.
-import { test } from 'node:test';
+import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { readdirSync, readFileSync, writeFileSync, mkdtempSync } from 'node:fs';
 import { join } from 'node:path';
 import { tmpdir } from 'node:os';
-import { ROOT, startClient, startRaw, frame, exited, cliDiagnostics } from './clients.mjs';
+import { ROOT, startClient, startRaw, frame, exited, cliDiagnostics, stopAll } from './clients.mjs';
+
+// A failed check must not leave a server running, or the test would never end.
+after(stopAll);
 
 const scratch = mkdtempSync(join(tmpdir(), 'prendax-lsp-'));
 
@@ -181,10 +184,9 @@ test('a request cancelled while it waits is answered as cancelled; late cancels 
   // A cancellation of an answered or unknown request changes nothing.
   raw.send({ ...hover, id: 3 });
   assert.ok((await raw.answer(3)).result.contents.value.startsWith('Variable `x`'));
-  raw.send({ jsonrpc: '2.0', method: '$/cancelRequest', params: { id: 3 } });
-  raw.send({ jsonrpc: '2.0', method: '$/cancelRequest', params: { id: 'nadie' } });
-  raw.send({ ...hover, id: 3 });
-  assert.ok((await raw.answer(3)).result);
+  raw.write(Buffer.concat([frame({ jsonrpc: '2.0', method: '$/cancelRequest', params: { id: 3 } }),
+    frame({ jsonrpc: '2.0', method: '$/cancelRequest', params: { id: 'nadie' } }), frame({ ...hover, id: 4 })]));
+  assert.ok((await raw.answer(4)).result.contents.value.startsWith('Variable `x`'));
   raw.send({ jsonrpc: '2.0', method: 'exit' });
   assert.equal(await exited(raw.child), 1);  // exit without shutdown
 });

@@ -11,6 +11,18 @@ export const LSP = process.env.PRENDAX_LSP;
 export const CLI = process.env.PRENDAX_CLI;
 export const ROOT = process.env.PRENDAX_SOURCE_DIR;
 
+const children = [];
+function server() {
+  const child = spawn(LSP, [], { stdio: ['pipe', 'pipe', 'inherit'] });
+  children.push(child);
+  return child;
+}
+
+// Ends every server a test left running.
+export function stopAll() {
+  for (const child of children) if (child.exitCode === null && child.signalCode === null) child.kill();
+}
+
 export function exited(child) {
   return new Promise((resolve) => {
     if (child.exitCode !== null) resolve(child.exitCode);
@@ -20,7 +32,7 @@ export function exited(child) {
 
 // A started server with a protocol connection; diagnostics are kept per uri.
 export async function startClient({ encodings } = {}) {
-  const child = spawn(LSP, [], { stdio: ['pipe', 'pipe', 'inherit'] });
+  const child = server();
   const connection = createProtocolConnection(new StreamMessageReader(child.stdout),
     new StreamMessageWriter(child.stdin));
   const diagnostics = new Map();
@@ -70,7 +82,7 @@ export function frame(body) {
 
 // A server on raw pipes: write any bytes, read whole framed answers.
 export function startRaw() {
-  const child = spawn(LSP, [], { stdio: ['pipe', 'pipe', 'inherit'] });
+  const child = server();
   let pending = Buffer.alloc(0);
   const messages = [];
   const waiters = [];
@@ -88,6 +100,7 @@ export function startRaw() {
     for (const w of waiters.splice(0)) w();
   });
   child.stdin.on('error', () => {});
+  child.on('exit', () => { for (const w of waiters.splice(0)) w(); });
   return {
     child,
     messages,

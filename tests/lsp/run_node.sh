@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one of the Node.js client tests of the language server under Node's test
 # runner, installing the npm packages of this folder (npm ci) when missing.
-#   run_node.sh TEST.mjs PRENDAX_LSP PRENDAX_CLI
+#   run_node.sh TEST.mjs PRENDAX_LSP|none PRENDAX_CLI
 # A missing tool skips the test (exit 77); with CI=true it fails instead.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,7 +18,7 @@ missing() {
   exit 77
 }
 
-[ -n "$lsp" ] && [ -x "$lsp" ] || missing "prendax_lsp (se compila cuando está nlohmann-json3-dev)"
+[ "$lsp" = none ] || { [ -n "$lsp" ] && [ -x "$lsp" ]; } || missing "prendax_lsp (se compila cuando está nlohmann-json3-dev)"
 command -v node >/dev/null 2>&1 || missing "node (paquete nodejs)"
 major=$(node -p 'process.versions.node.split(".")[0]')
 [ "$major" -ge 18 ] || missing "Node.js 18 o posterior (hay $(node --version))"
@@ -33,7 +33,7 @@ if [ ! -f "$here/node_modules/vscode-textmate/package.json" ] ||
     fi
   ) 9>"${TMPDIR:-/tmp}/prendax-lsp-npm.lock" || missing "los paquetes npm de tests/lsp (npm ci falló)"
 fi
-export PRENDAX_LSP=$(realpath "$lsp")
+[ "$lsp" = none ] || export PRENDAX_LSP=$(realpath "$lsp")
 export PRENDAX_CLI=$(realpath "$cli")
 export PRENDAX_SOURCE_DIR=$(cd "$here/../.." && pwd)
 exec node --test "$here/$test_file"
