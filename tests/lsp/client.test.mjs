@@ -205,7 +205,11 @@ test('exit statuses: shutdown then exit is 0; exit alone, or the input closed, i
 });
 
 test('thousands of edits keep memory bounded and end with the last text\'s diagnostics', async () => {
-  const client = await startClient();
+  // Under AddressSanitizer freed memory waits in a quarantine first; without
+  // one the resident size shows what the server really keeps.
+  const asan = process.env.ASAN_OPTIONS;
+  const env = asan === undefined ? process.env : { ...process.env, ASAN_OPTIONS: `${asan}:quarantine_size_mb=0` };
+  const client = await startClient({ env });
   const uri = 'file:///largo.zkv';
   const rss = () => {
     const status = readFileSync(`/proc/${client.child.pid}/status`, 'utf8');
@@ -226,5 +230,42 @@ test('thousands of edits keep memory bounded and end with the last text\'s diagn
   assert.deepEqual(last.map((d) => d.message), ["Variable no definida 'scroe'. ¿Quiso decir 'score'?"]);
   const growth = rss() - early;
   assert.ok(growth < 2048, `la memoria creció ${growth} kB entre la edición 1000 y la 5000`);
+  assert.equal(await client.close(), 0);
+});
+
+test('names and outline through the protocol: references, rename checks, symbols, folds, signature, quick fix', async () => {
+  const client = await startClient();
+  const uri = 'file:///nombres.zkv';
+  const text = 'SET vueltas 0\n// uno\n// dos\nWHILE vueltas < 3 {\n  SET vueltas vueltas + random(2)\n}\n' +
+    'WAIT vueltsa\n';
+  client.open(uri, text);
+  const diags = await client.diagnosticsOf(uri);
+  assert.deepEqual(diags.map((d) => [d.source, d.message, d.range.start.line, d.range.start.character,
+    d.range.end.character]), [['semantico', "Variable no definida 'vueltsa'. ¿Quiso decir 'vueltas'?", 6, 5, 12]]);
+  const at = (line, character) => ({ textDocument: { uri }, position: { line, character } });
+  const refs = await client.request('textDocument/references', { ...at(3, 8), context: { includeDeclaration: true } });
+  assert.deepEqual(refs.map((r) => [r.range.start.line, r.range.start.character]), [[0, 4], [3, 6], [4, 6], [4, 14]]);
+  const noDecl = await client.request('textDocument/references', { ...at(3, 8), context: { includeDeclaration: false } });
+  assert.equal(noDecl.length, 3);
+  const prepared = await client.request('textDocument/prepareRename', at(4, 16));
+  assert.deepEqual(prepared.placeholder, 'vueltas');
+  await assert.rejects(client.request('textDocument/prepareRename', at(4, 24)),
+    { message: 'Solo se pueden renombrar variables del programa.' });
+  await assert.rejects(client.request('textDocument/rename', { ...at(0, 5), newName: 'ticks' }),
+    { message: "'ticks' es una variable reservada del juego." });
+  const rename = await client.request('textDocument/rename', { ...at(0, 5), newName: 'n' });
+  assert.equal(rename.changes[uri].length, 4);
+  const symbols = await client.request('textDocument/documentSymbol', { textDocument: { uri } });
+  assert.deepEqual(symbols.map((s) => [s.name, s.kind, s.range.start.line, s.range.end.line]),
+    [['vueltas', 13, 0, 0], ['WHILE vueltas < 3', 3, 3, 5]]);
+  const folds = await client.request('textDocument/foldingRange', { textDocument: { uri } });
+  assert.deepEqual(folds, [{ startLine: 3, endLine: 4 }, { startLine: 1, endLine: 2, kind: 'comment' }]);
+  const signature = await client.request('textDocument/signatureHelp', at(4, 31));
+  assert.equal(signature.signatures[0].label, 'random(n)');
+  assert.deepEqual(signature.signatures[0].parameters, [{ label: 'n' }]);
+  const actions = await client.request('textDocument/codeAction',
+    { textDocument: { uri }, range: diags[0].range, context: { diagnostics: diags } });
+  assert.equal(actions.length, 1);
+  assert.deepEqual(actions[0].edit.changes[uri], [{ range: diags[0].range, newText: 'vueltas' }]);
   assert.equal(await client.close(), 0);
 });

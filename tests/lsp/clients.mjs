@@ -12,8 +12,8 @@ export const CLI = process.env.PRENDAX_CLI;
 export const ROOT = process.env.PRENDAX_SOURCE_DIR;
 
 const children = [];
-function server() {
-  const child = spawn(LSP, [], { stdio: ['pipe', 'pipe', 'inherit'] });
+function server(env = process.env) {
+  const child = spawn(LSP, [], { stdio: ['pipe', 'pipe', 'inherit'], env });
   children.push(child);
   return child;
 }
@@ -31,8 +31,8 @@ export function exited(child) {
 }
 
 // A started server with a protocol connection; diagnostics are kept per uri.
-export async function startClient({ encodings } = {}) {
-  const child = server();
+export async function startClient({ encodings, env } = {}) {
+  const child = server(env);
   const connection = createProtocolConnection(new StreamMessageReader(child.stdout),
     new StreamMessageWriter(child.stdin));
   const diagnostics = new Map();
