@@ -143,10 +143,14 @@
     const entry = Number.isInteger(vm.pc) && vm.pc >= 0 && vm.pc < code.length ? code[vm.pc] : null;
     const operand = entry && entry.operand ? ' ' + entry.operand : '';
     setText(fields.instruction, frame ? show(vm.instruction) + operand : '—');
-    const line = instructionLine(vm.pc);
+    // While a WAIT runs out, the program counter already names the instruction
+    // after it: the line shown is the WAIT's own, with the ticks it has left.
+    const waiting = vm.status === 'esperando' && Number.isInteger(vm.pc) && vm.pc > 0 && vm.pc <= code.length &&
+      code[vm.pc - 1].op === 'WAIT' && vm.wait > 0;
+    const line = instructionLine(waiting ? vm.pc - 1 : vm.pc);
     setText(fields.line, line > 0 ? String(line) : '—');
     setText(fields.steps, show(vm.steps));
-    setText(fields.wait, show(vm.wait));
+    setText(fields.wait, waiting ? `${vm.wait} (quedan ${vm.wait} ticks del WAIT)` : show(vm.wait));
     setText(fields.budget, show(vm.budgetHits));
     setText(fields.loops, show(vm.loopDepth));
     if (vm.error) setText(errorText, errorSentence(vm.error));

@@ -52,7 +52,11 @@ function makeReplay(name, robot, options) {
 function expectedPanel(frame, code) {
   const { vm, game } = frame;
   const ins = vm.pc >= 0 && vm.pc < code.length ? code[vm.pc] : null;
-  const line = ins && ins.line > 0 ? String(ins.line) : null;
+  // During a WAIT the highlighted line is the WAIT's own, which precedes the pc.
+  const waiting = vm.status === 'esperando' && vm.pc > 0 && vm.pc <= code.length && code[vm.pc - 1].op === 'WAIT' &&
+    vm.wait > 0;
+  const shown = waiting ? code[vm.pc - 1] : ins;
+  const line = shown && shown.line > 0 ? String(shown.line) : null;
   return {
     tick: String(game.ticks),
     health: String(game.health),
@@ -65,7 +69,7 @@ function expectedPanel(frame, code) {
     instruction: vm.instruction + (ins && ins.operand ? ` ${ins.operand}` : ''),
     line: line ?? '—',
     steps: String(vm.steps),
-    wait: String(vm.wait),
+    wait: waiting ? `${vm.wait} (quedan ${vm.wait} ticks del WAIT)` : String(vm.wait),
     budget: String(vm.budgetHits),
     loops: String(vm.loopDepth),
     stack: vm.stack.map(String),
