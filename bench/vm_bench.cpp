@@ -34,7 +34,7 @@ void load_counting_loop(bool withHost = true) {
     result.codeCount = static_cast<int32_t>(sizeof code / sizeof code[0]);
     std::memcpy(result.code, code, sizeof code);
     result.varCount = 7;
-    const VmHost host{&counters, nullptr, nullptr, nullptr, bench_builtin, bench_game_status};
+    const VmHost host{&counters, nullptr, nullptr, nullptr, bench_builtin, bench_game_status, 0};
     vm_load(&vm, &result, withHost ? &host : nullptr);
     vm_reset(&vm);
 }

@@ -143,6 +143,8 @@ VmHost world_host(World* world) {
     host.shield = host_shield;
     host.builtin = host_builtin;
     host.gameStatus = host_game_status;
+    // Only world_tick ends a match; the ship's operations never do.
+    host.statusChangesOnlyInOperations = 1;
     return host;
 }
 

@@ -67,7 +67,7 @@ int32_t host_game_status(void* c) {
     return r->gameStatusCalls >= r->gameStatusFrom ? r->gameStatusValue : 0;
 }
 
-VmHost recording_host() { return VmHost{&rec, host_move, host_shoot, host_shield, host_builtin, host_game_status}; }
+VmHost recording_host() { return VmHost{&rec, host_move, host_shoot, host_shield, host_builtin, host_game_status, 0}; }
 
 void fill_result(const Program& program, int32_t varCount) {
     std::memset(&result, 0, sizeof result);

@@ -4,6 +4,7 @@
 // every address, index and count is checked before a slot is touched.
 #include "vm/vm.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -47,6 +48,14 @@ double flag(bool value) { return value ? 1.0 : 0.0; }
     vm_error(vm, line, "Desbordamiento de pila de la VM (máximo %d valores)", MAX_STACK);
 }
 
+[[gnu::cold, gnu::noinline]] void fail_bad_pc(Vm* vm, int32_t pc) {
+    vm_error(vm, 0, "Contador de programa fuera del bytecode (%d)", pc);
+}
+
+[[gnu::cold, gnu::noinline]] void fail_unknown_opcode(Vm* vm, const Instruction& ins) {
+    vm_error(vm, ins.line, "Opcode desconocido (%d)", ins.op);
+}
+
 // sp is trusted only within 1..256 for a pop and 0..255 for a push.
 inline bool pop(Vm* vm, const Instruction& ins, double& out) {
     if (static_cast<uint32_t>(vm->sp) - 1u >= static_cast<uint32_t>(MAX_STACK)) [[unlikely]] {
@@ -83,6 +92,22 @@ void unary(Vm* vm, const Instruction& ins, Operation operation) {
     if (pop(vm, ins, n)) push(vm, ins, operation(n));
 }
 
+// fmod of two whole numbers of fewer than 32 bits by integer division, which is
+// as exact as fmod and many times cheaper; a zero takes the sign of a, as fmod's
+// does. b is never 0.
+inline double exact_fmod(double a, double b) {
+    constexpr double WHOLE_LIMIT = 2147483648.0;  // 2^31: no quotient overflows
+    if (std::fabs(a) < WHOLE_LIMIT && std::fabs(b) < WHOLE_LIMIT) {
+        const auto wholeA = static_cast<int32_t>(a);
+        const auto wholeB = static_cast<int32_t>(b);
+        if (static_cast<double>(wholeA) == a && static_cast<double>(wholeB) == b) {
+            const auto r = static_cast<double>(wholeA % wholeB);
+            return r == 0.0 ? std::copysign(0.0, a) : r;
+        }
+    }
+    return std::fmod(a, b);
+}
+
 // Division and remainder refuse a divisor of 0 or -0; both operands stay consumed.
 void divide(Vm* vm, const Instruction& ins) {
     double a = 0.0;
@@ -103,7 +128,7 @@ void modulo(Vm* vm, const Instruction& ins) {
         vm_error(vm, ins.line, "Módulo entre cero en ejecución");
         return;
     }
-    push(vm, ins, std::fmod(a, b));
+    push(vm, ins, exact_fmod(a, b));
 }
 
 bool variable_exists(const Vm* vm, int32_t index) { return index >= 0 && index < vm->varCount && index < MAX_VARS; }
@@ -262,6 +287,14 @@ void halt(Vm* vm) {
     return false;
 }
 
+// Turns a won or lost game into the machine's status.
+void ask_game(Vm* vm) {
+    if (vm->host.gameStatus == nullptr) return;
+    const int32_t game = vm->host.gameStatus(vm->host.context);
+    if (game == 1) vm->status = VM_VICTORIA;
+    if (game == 2) vm->status = VM_DERROTA;
+}
+
 // Counts the instruction at pc (a valid address) and, with a trace, records it.
 [[gnu::noinline]] void account_step(Vm* vm) {
     VmProfile* profile = vm->profile;
@@ -283,7 +316,7 @@ void halt(Vm* vm) {
 template <bool Profiled>
 [[gnu::always_inline]] inline VmStatus step(Vm* vm) {
     if (vm->pc < 0 || vm->pc >= vm->codeCount || vm->pc >= MAX_CODE) {
-        vm_error(vm, 0, "Contador de programa fuera del bytecode (%d)", vm->pc);
+        fail_bad_pc(vm, vm->pc);
         return vm->status;
     }
     const Instruction& ins = vm->code[vm->pc];
@@ -291,16 +324,12 @@ template <bool Profiled>
     vm->pc++;
     count_up(vm->steps);
     if (ins.op >= OPCODE_COUNT) {
-        vm_error(vm, ins.line, "Opcode desconocido (%d)", ins.op);
+        fail_unknown_opcode(vm, ins);
     } else if (execute(vm, ins)) {
         return vm->status;
     }
     // The game may have been won or lost by what the instruction did.
-    if (vm->status == VM_EJECUTANDO && vm->host.gameStatus != nullptr) {
-        const int32_t game = vm->host.gameStatus(vm->host.context);
-        if (game == 1) vm->status = VM_VICTORIA;
-        if (game == 2) vm->status = VM_DERROTA;
-    }
+    if (vm->status == VM_EJECUTANDO) ask_game(vm);
     return vm->status;
 }
 
@@ -347,6 +376,309 @@ void restart(Vm* vm) {
     vm->haltTicks = 0;
     vm->status = VM_EJECUTANDO;
 }
+
+// The WebAssembly build, whose size is held down, keeps the step-by-step loop alone.
+#if !defined(__wasm__)
+// The budgeted loop of vm_run without a profile, the fast path of what step()
+// does one instruction at a time (a profiled run goes step by step). pc, sp and the budget left live in locals that the
+// compiler keeps in registers; they are written back to the record before anything that may look at it (a helper, a
+// host operation, the end of the run). Each opcode's fast path does the common case inline; anything else (a stack or
+// an address out of range, a host operation, a WAIT, a REPEAT_START) runs the same helper as step() on the written-back
+// record, so both paths give the same results, errors and host calls.
+//
+// Under GCC and Clang each body jumps straight to the next instruction's body
+// through a table of label addresses (one well-predicted indirect jump per
+// instruction); elsewhere every body goes back to the switch. The switch stays the
+// one place that lists the opcodes: the first run fills the table by visiting each
+// case once.
+//
+// AskEveryStep: the game's status is asked after every instruction, as step() does;
+// otherwise only after host operations (VmHost::statusChangesOnlyInOperations).
+// (PRENDAX_VM_PORTABLE builds the switch alone, so that the tests run it too.)
+#if defined(__GNUC__) && !defined(PRENDAX_VM_PORTABLE)
+#define VM_THREADED 1
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
+#else
+#define VM_THREADED 0
+#endif
+
+// The label addresses of one function are meaningful only in that one copy of it.
+#if defined(__clang__) || !defined(__GNUC__)
+#define VM_ONE_COPY [[gnu::noinline]]
+#else
+#define VM_ONE_COPY [[gnu::noinline, gnu::noclone]]
+#endif
+
+// Steps added to a counter that stops at the largest int32, as count_up does one at a time.
+int32_t add_steps(int32_t counter, int32_t n) {
+    const int64_t sum = static_cast<int64_t>(counter) + n;
+    return counter >= COUNTER_MAX ? counter : static_cast<int32_t>(sum > COUNTER_MAX ? COUNTER_MAX : sum);
+}
+
+int32_t clamped_end(int32_t count, int32_t capacity) { return count < 0 ? 0 : (count < capacity ? count : capacity); }
+
+template <bool AskEveryStep>
+VM_ONE_COPY int32_t run_budget_fast(Vm* vm, int32_t budget) {
+    const Instruction* const code = vm->code;
+    const uint32_t codeEnd = static_cast<uint32_t>(clamped_end(vm->codeCount, MAX_CODE));
+    const Instruction* const end = code + codeEnd;
+    const uint32_t varEnd = static_cast<uint32_t>(clamped_end(vm->varCount, MAX_VARS));
+    const int32_t stepsBefore = vm->steps;
+    const Instruction* ip = end;                    // the next instruction; end while pc lies outside the code
+    int32_t badPc = static_cast<int32_t>(codeEnd);  // pc while ip is end
+    auto sp = static_cast<uint32_t>(vm->sp);
+    int32_t left = budget;  // instructions the budget still allows
+    int32_t uncounted = 0;  // steps stopped at an invalid pc, which step() does not count
+    const Instruction* ins = nullptr;
+    int32_t op = 0;
+    double b = 0.0;
+
+// sp holds at least n values, or room for n more (within 0..256 either way).
+#define HOLDS(n) (sp - (n) <= static_cast<uint32_t>(MAX_STACK - (n)))
+#define ROOM(n) (sp <= static_cast<uint32_t>(MAX_STACK - (n)))
+#define TARGET_OK(address) (static_cast<uint32_t>(address) < codeEnd)
+#define SET_PC(value)            \
+    do {                         \
+        if (TARGET_OK(value)) {  \
+            ip = code + (value); \
+        } else {                 \
+            ip = end;            \
+            badPc = (value);     \
+        }                        \
+    } while (0)
+#define SAVE()                                                         \
+    do {                                                               \
+        vm->pc = ip < end ? static_cast<int32_t>(ip - code) : badPc;   \
+        vm->sp = static_cast<int32_t>(sp);                             \
+        vm->steps = add_steps(stepsBefore, budget - left - uncounted); \
+    } while (0)
+// Runs a helper of step() on the record, then goes on as step() does after it.
+#define HELPER(call)       \
+    do {                   \
+        SAVE();            \
+        call;              \
+        goto after_helper; \
+    } while (0)
+#define HOST_OPERATION(call)       \
+    do {                           \
+        SAVE();                    \
+        call;                      \
+        goto after_host_operation; \
+    } while (0)
+#define ASK_GAME(when)                              \
+    if ((when) && vm->host.gameStatus != nullptr) { \
+        SAVE();                                     \
+        ask_game(vm);                               \
+        if (vm->status != VM_EJECUTANDO) goto out;  \
+    }
+#define DONE()                  \
+    do {                        \
+        ASK_GAME(AskEveryStep); \
+        NEXT();                 \
+    } while (0)
+#define BINARY(expression)                                                        \
+    do {                                                                          \
+        constexpr auto operation = [](double x, double y) { return expression; }; \
+        if (!HOLDS(2)) [[unlikely]]                                               \
+            HELPER(binary(vm, *ins, operation));                                  \
+        b = vm->stack[--sp];                                                      \
+        vm->stack[sp - 1] = operation(vm->stack[sp - 1], b);                      \
+        DONE();                                                                   \
+    } while (0)
+#define CONDITIONAL_JUMP(when)                                      \
+    do {                                                            \
+        if (!HOLDS(1) || !TARGET_OK(ins->arg)) [[unlikely]]         \
+            HELPER(jump_if(vm, *ins, when));                        \
+        if (truth(vm->stack[--sp]) == (when)) ip = code + ins->arg; \
+        DONE();                                                     \
+    } while (0)
+
+#if VM_THREADED
+    static std::atomic<void*> jumps[256];
+    static std::atomic<bool> jumpsReady{false};
+    bool registering = false;
+#define CASE(name)                                                       \
+    case name:                                                           \
+        if (registering) {                                               \
+            jumps[name].store(&&body_##name, std::memory_order_relaxed); \
+            goto registered;                                             \
+        }                                                                \
+        body_##name:
+#define NEXT()                                                \
+    do {                                                      \
+        if (--left < 0) goto spent;                           \
+        if (ip >= end) goto bad_pc;                           \
+        ins = ip++;                                           \
+        goto* jumps[ins->op].load(std::memory_order_relaxed); \
+    } while (0)
+#else
+#define CASE(name) case name:
+#define NEXT() goto next_instruction
+#endif
+
+    SET_PC(vm->pc);
+#if VM_THREADED
+    if (!jumpsReady.load(std::memory_order_acquire)) {
+        for (std::atomic<void*>& jump : jumps) jump.store(&&unknown_opcode, std::memory_order_relaxed);
+        registering = true;
+        goto dispatch;
+    }
+#endif
+
+next_instruction:
+    if (--left < 0) goto spent;
+    if (ip >= end) goto bad_pc;
+    ins = ip++;
+    op = ins->op;
+#if VM_THREADED
+dispatch:
+#endif
+    if (op >= OPCODE_COUNT) goto unknown_opcode;
+    switch (static_cast<Opcode>(op)) {
+        CASE(OP_PUSH) {
+            if (!ROOM(1)) [[unlikely]]
+                HELPER(push(vm, *ins, ins->num));
+            vm->stack[sp++] = ins->num;
+            DONE();
+        }
+        CASE(OP_LOAD) {
+            if (static_cast<uint32_t>(ins->arg) >= varEnd || !ROOM(1)) [[unlikely]]
+                HELPER(load(vm, *ins));
+            vm->stack[sp++] = vm->vars[ins->arg].value;
+            DONE();
+        }
+        CASE(OP_STORE) {
+            if (static_cast<uint32_t>(ins->arg) >= varEnd || !HOLDS(1)) [[unlikely]]
+                HELPER(store(vm, *ins));
+            vm->vars[ins->arg].value = vm->stack[--sp];
+            DONE();
+        }
+        CASE(OP_ADD) { BINARY(x + y); }
+        CASE(OP_SUB) { BINARY(x - y); }
+        CASE(OP_MUL) { BINARY(x * y); }
+        CASE(OP_DIV) {
+            if (!HOLDS(2) || vm->stack[sp - 1] == 0.0) [[unlikely]]
+                HELPER(divide(vm, *ins));
+            b = vm->stack[--sp];
+            vm->stack[sp - 1] = vm->stack[sp - 1] / b;
+            DONE();
+        }
+        CASE(OP_MOD) {
+            if (!HOLDS(2) || vm->stack[sp - 1] == 0.0) [[unlikely]]
+                HELPER(modulo(vm, *ins));
+            b = vm->stack[--sp];
+            vm->stack[sp - 1] = exact_fmod(vm->stack[sp - 1], b);
+            DONE();
+        }
+        CASE(OP_NEG) {
+            if (!HOLDS(1)) [[unlikely]]
+                HELPER(unary(vm, *ins, [](double n) { return -n; }));
+            vm->stack[sp - 1] = -vm->stack[sp - 1];
+            DONE();
+        }
+        CASE(OP_NOT) {
+            if (!HOLDS(1)) [[unlikely]]
+                HELPER(unary(vm, *ins, [](double n) { return flag(n == 0.0); }));
+            vm->stack[sp - 1] = flag(vm->stack[sp - 1] == 0.0);
+            DONE();
+        }
+        CASE(OP_LT) { BINARY(flag(x < y)); }
+        CASE(OP_GT) { BINARY(flag(x > y)); }
+        CASE(OP_LE) { BINARY(flag(x <= y)); }
+        CASE(OP_GE) { BINARY(flag(x >= y)); }
+        CASE(OP_EQ) { BINARY(flag(x == y)); }
+        CASE(OP_NE) { BINARY(flag(x != y)); }
+        CASE(OP_AND) { BINARY(flag(truth(x) && truth(y))); }
+        CASE(OP_OR) { BINARY(flag(truth(x) || truth(y))); }
+        CASE(OP_JMP) {
+            if (!TARGET_OK(ins->arg)) [[unlikely]]
+                HELPER(jump(vm, *ins));
+            ip = code + ins->arg;
+            DONE();
+        }
+        CASE(OP_JZ) { CONDITIONAL_JUMP(false); }
+        CASE(OP_JNZ) { CONDITIONAL_JUMP(true); }
+        CASE(OP_CALL) { HOST_OPERATION(call_builtin(vm, *ins)); }
+        CASE(OP_MOVE_UP) { HOST_OPERATION(move(vm, DIR_UP)); }
+        CASE(OP_MOVE_DOWN) { HOST_OPERATION(move(vm, DIR_DOWN)); }
+        CASE(OP_MOVE_LEFT) { HOST_OPERATION(move(vm, DIR_LEFT)); }
+        CASE(OP_MOVE_RIGHT) { HOST_OPERATION(move(vm, DIR_RIGHT)); }
+        CASE(OP_SHOOT) { HOST_OPERATION(shoot(vm)); }
+        CASE(OP_SHIELD) { HOST_OPERATION(shield(vm)); }
+        CASE(OP_WAIT) {
+            SAVE();
+            if (start_wait(vm, *ins)) {
+                sp = static_cast<uint32_t>(vm->sp);
+                goto out;
+            }
+            goto after_helper;
+        }
+        CASE(OP_REPEAT_START) { HELPER(repeat_start(vm, *ins)); }
+        CASE(OP_REPEAT_END) { HELPER(repeat_end(vm, *ins)); }
+        CASE(OP_HALT) {
+            halt(vm);
+            goto out;
+        }
+    }
+
+#if VM_THREADED
+registered:
+    if (++op < OPCODE_COUNT) goto dispatch;
+    registering = false;
+    jumpsReady.store(true, std::memory_order_release);
+    goto next_instruction;
+#endif
+
+unknown_opcode:
+    HELPER(fail_unknown_opcode(vm, *ins));
+
+after_helper:
+    SET_PC(vm->pc);
+    sp = static_cast<uint32_t>(vm->sp);
+    if (vm->status != VM_EJECUTANDO) goto out;
+    DONE();
+
+after_host_operation:
+    sp = static_cast<uint32_t>(vm->sp);
+    if (vm->status != VM_EJECUTANDO) goto out;
+    ASK_GAME(true);
+    NEXT();
+
+// pc lies outside the code: the step fails there and is not counted.
+bad_pc:
+    uncounted++;
+    SAVE();
+    fail_bad_pc(vm, badPc);
+    if (vm->status != VM_EJECUTANDO) goto out;
+    NEXT();
+
+spent:
+    left = 0;
+out:
+    SAVE();
+    return budget - left;
+
+#undef HOLDS
+#undef ROOM
+#undef TARGET_OK
+#undef SET_PC
+#undef SAVE
+#undef HELPER
+#undef HOST_OPERATION
+#undef ASK_GAME
+#undef DONE
+#undef BINARY
+#undef CONDITIONAL_JUMP
+#undef CASE
+#undef NEXT
+}
+
+#if VM_THREADED
+#pragma GCC diagnostic pop
+#endif
+
+#endif  // !defined(__wasm__)
 
 }  // namespace
 
@@ -425,7 +757,18 @@ void vm_run(Vm* vm, int32_t budget) {
         count_up(vm->ticks);
         return;
     }
-    const bool stopped = vm->profile != nullptr ? run_budget<true>(vm, budget) : run_budget<false>(vm, budget);
+    bool stopped = false;
+    if (vm->profile != nullptr) {
+        stopped = run_budget<true>(vm, budget);
+    } else {
+#if defined(__wasm__)
+        stopped = run_budget<false>(vm, budget);
+#else
+        const bool askEveryStep = vm->host.gameStatus != nullptr && vm->host.statusChangesOnlyInOperations == 0;
+        const int32_t executed = askEveryStep ? run_budget_fast<true>(vm, budget) : run_budget_fast<false>(vm, budget);
+        stopped = executed == budget && vm->status == VM_EJECUTANDO;
+#endif
+    }
     if (stopped) count_up(vm->budgetHits);
     count_up(vm->ticks);
 }
