@@ -27,7 +27,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 test_packages=(libgtest-dev nlohmann-json3-dev clang libclang-rt-14-dev clang-format clang-tidy python3 groff-base
                chromium lld wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 neovim)
 #   libbenchmark-dev                   Google Benchmark
-bench_packages=(libbenchmark-dev)
+#   liblua5.4-dev, pkg-config          Lua 5.4, which the VM's benchmark is measured against
+bench_packages=(libbenchmark-dev liblua5.4-dev pkg-config)
 # Folders whose package.json (with its lock file) the tests install with npm ci.
 npm_folders=(tests/replay tests/playground tests/lsp)
 # The browser tests need Node.js 18 or later; Debian 12's own nodejs is 18.
