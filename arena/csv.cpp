@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "cli/cli.h"
+
 namespace prendax {
 
 std::string match_error_text(const MatchResult& result) {
@@ -28,6 +30,45 @@ void match_fields(const char* program, int32_t level, uint32_t seed, const Match
     fields[CSV_BUDGET_HITS] = std::to_string(result.budgetHits);
     fields[CSV_ERROR] = match_error_text(result);
     fields[CSV_TICK_LIMIT] = std::to_string(result.tickLimit);
+}
+
+constexpr const char* MSG_CSV_DROPPED = "El CSV de un barrido interrumpido no se guarda: %s queda como estaba\n";
+
+bool csv_over_program(const char* csvPath, const std::vector<const char*>& programs) {
+    if (csvPath == nullptr) return false;
+    for (const char* path : programs) {
+        if (!same_file(csvPath, path)) continue;
+        print_to(stderr, MSG_OVER_SOURCE, shown(csvPath).c_str());
+        return true;
+    }
+    return false;
+}
+
+bool csv_open(CsvOutput& csv, const char* path) {
+    csv.path = path;
+    if (path == nullptr) return true;
+    if (output_open(csv.out, path)) return true;
+    print_to(stderr, MSG_UNWRITABLE, shown(path).c_str());
+    return false;
+}
+
+void csv_write(CsvOutput& csv, const CsvRecord& fields) {
+    if (csv.out.file == nullptr) return;
+    std::string line = csv_line(fields);
+    std::fwrite(line.data(), 1, line.size(), csv.out.file);
+}
+
+bool csv_close(CsvOutput& csv, bool interrupted) {
+    if (csv.path == nullptr) return true;
+    if (interrupted) {
+        output_discard(csv.out);
+        print_to(stderr, MSG_CSV_DROPPED, shown(csv.path).c_str());
+        return true;
+    }
+    if (output_close(csv.out) && output_commit(csv.out)) return true;
+    output_discard(csv.out);
+    print_to(stderr, MSG_UNWRITABLE, shown(csv.path).c_str());
+    return false;
 }
 
 std::string csv_field(const std::string& text) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "arena/match_pool.h"
+#include "cli/files.h"
 #include "compiler/enum_table.h"
 
 namespace prendax {
@@ -69,6 +70,25 @@ std::string csv_field(const std::string& text);
 std::string csv_line(const CsvRecord& fields);
 // The header row's fields: every column, or those of the CSVs without the tick limit.
 CsvRecord csv_header(int columns = CSV_COLUMNS);
+
+// A CSV being written. It is written under a temporary name and takes its own
+// name only once the run has finished and every row was written.
+struct CsvOutput {
+    OutputFile out;
+    const char* path = nullptr;  // null: no CSV was asked for
+    CsvRecord fields;            // a row's fields, reused from row to row
+};
+
+// Refuses (reported) a CSV that would overwrite one of the programs.
+bool csv_over_program(const char* csvPath, const std::vector<const char*>& programs);
+// Opens path for writing (nothing happens for a null path); false, reported, when it cannot be.
+bool csv_open(CsvOutput& csv, const char* path);
+// Writes one row; nothing when no CSV is open.
+void csv_write(CsvOutput& csv, const CsvRecord& fields);
+// Closes the CSV and puts it in place; false (reported) when any write failed,
+// and then the file under the CSV's name stays as it was. The CSV of an
+// interrupted run is dropped (reported): no file under its name may look complete.
+bool csv_close(CsvOutput& csv, bool interrupted);
 
 // The longest record read, its line feed included: a row holds a path (at most
 // 4096 bytes, twice that when every byte is a quote), a message of at most

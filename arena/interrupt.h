@@ -5,6 +5,8 @@
 
 namespace prendax {
 
+inline constexpr int EXIT_SIGNAL_BASE = 128;  // an interrupted run exits with 128 + the signal
+
 // Catches SIGINT and SIGTERM from now on. A signal caught gets its default
 // handling back, so sending the same signal again ends the process at once.
 void interrupt_catch();

@@ -1,6 +1,7 @@
 // prendax_arena: plays robot programs over many seeds and levels on worker
 // threads and reports how they fare, or replays an earlier CSV to check that
-// every match still ends the same way.
+// every match still ends the same way, or compares two programs pair by pair.
+#include "arena/compare.h"
 #include "arena/options.h"
 #include "arena/sweep.h"
 #include "arena/verify.h"
@@ -18,6 +19,7 @@ int run(int argc, char** argv) {
     }
     if (options.verifyPath != nullptr) return prendax::run_verify(options);
     if (options.summary) return prendax::run_csv_summary(options);
+    if (options.compare) return prendax::run_compare(options);
     return prendax::run_sweep(options);
 }
 

@@ -4,6 +4,7 @@
 #include "arena/options.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -16,7 +17,10 @@ namespace {
 constexpr const char* USAGE_TEXT =
     "Uso: prendax_arena [--seeds A-B | --seeds N] [--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] "
     "[--json] [--profile] [--profile-collapsed FILE] [--verify FILE [--trust-paths]] robot.zkv [robot2.zkv ...]\n"
-    "       prendax_arena --summary [--json] [--ticks N] FILE.csv [FILE.csv ...]\n";
+    "       prendax_arena --summary [--json] [--ticks N] FILE.csv [FILE.csv ...]\n"
+
+    "       prendax_arena --compare [--sprt [--p1 P] [--alpha A] [--beta B]] [--seeds A-B | --seeds N] "
+    "[--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] [--json] A.zkv B.zkv\n";
 constexpr const char* MSG_BAD_SEEDS =
     "Rango de semillas no válido: %s (se espera N, de 1 a %u, o A-B con A <= B <= %u)\n";
 constexpr const char* MSG_BAD_LEVELS =
@@ -25,6 +29,14 @@ constexpr const char* MSG_BAD_TICKS = "Número de ticks no válido: %s\n";
 constexpr const char* MSG_BAD_JOBS = "Número de trabajos no válido: %s (mínimo 1)\n";
 constexpr const char* MSG_NO_PROGRAM = "No se indicó ningún programa\n";
 constexpr const char* MSG_REPEATED_PROGRAM = "Programa repetido: %s\n";
+constexpr const char* MSG_BAD_P1 = "Valor de --p1 no válido: %s (se espera un número mayor que 0.5 y menor que 1)\n";
+constexpr const char* MSG_BAD_ERROR_RATE =
+    "Valor de %s no válido: %s (se espera un número mayor que 0 y menor que 0.5)\n";
+constexpr const char* MSG_COMPARE_COUNT = "--compare necesita exactamente dos programas, A y B (se indicaron %zu)\n";
+constexpr const char* MSG_NEEDS_COMPARE = "%s solo vale junto con --compare\n";
+constexpr const char* MSG_NEEDS_SPRT = "--p1, --alpha y --beta solo valen junto con --sprt\n";
+constexpr const char* MSG_COMPARE_PROFILE = "--profile y --profile-collapsed no valen junto con --compare\n";
+constexpr const char* MSG_COMPARE_VERIFY = "--compare y --verify no se pueden usar juntos\n";
 
 // Decimal digits only, at least one, within 32 bits unsigned.
 bool parse_u32(const char* begin, const char* end, uint32_t& value) {
@@ -63,6 +75,16 @@ ArenaScan scan_value(const char* option, const char* value, ArenaOptions& option
         options.ticksGiven = true;
     } else if (option_is(option, "--jobs")) {
         if (!parse_int32(value, options.jobs) || options.jobs < 1) return bad_value(MSG_BAD_JOBS, value);
+    } else if (option_is(option, "--p1")) {
+        options.sprtParameterGiven = true;
+        if (!parse_open_fraction(value, 0.5, 1.0, options.sprtP1)) return bad_value(MSG_BAD_P1, value);
+    } else if (option_is(option, "--alpha") || option_is(option, "--beta")) {
+        options.sprtParameterGiven = true;
+        double& rate = option_is(option, "--alpha") ? options.sprtAlpha : options.sprtBeta;
+        if (!parse_open_fraction(value, 0.0, 0.5, rate)) {
+            print_to(stderr, MSG_BAD_ERROR_RATE, option, value);
+            return ARENA_SCAN_EXIT_BAD;
+        }
     } else if (option_is(option, "--csv")) {
         options.csvPath = value;
     } else if (option_is(option, "--profile-collapsed")) {
@@ -76,7 +98,8 @@ ArenaScan scan_value(const char* option, const char* value, ArenaOptions& option
 bool takes_value(const char* arg) {
     return option_is(arg, "--seeds") || option_is(arg, "--levels") || option_is(arg, "--ticks") ||
            option_is(arg, "--jobs") || option_is(arg, "--csv") || option_is(arg, "--verify") ||
-           option_is(arg, "--profile-collapsed");
+           option_is(arg, "--profile-collapsed") || option_is(arg, "--p1") || option_is(arg, "--alpha") ||
+           option_is(arg, "--beta");
 }
 
 // The same program twice would give two rows for one (program, level, seed).
@@ -93,7 +116,42 @@ bool has_repeated_program(const ArenaOptions& options) {
     return false;
 }
 
+// The combinations that --compare and --sprt allow; a bad one is reported.
+bool compare_options_fit(const ArenaOptions& options) {
+    if (options.compare && options.verifyPath != nullptr) {
+        print_to(stderr, "%s", MSG_COMPARE_VERIFY);
+        return false;
+    }
+    if (options.compare && (options.profile || options.collapsedPath != nullptr)) {
+        print_to(stderr, "%s", MSG_COMPARE_PROFILE);
+        return false;
+    }
+    if (!options.compare && options.sprt) {
+        print_to(stderr, MSG_NEEDS_COMPARE, "--sprt");
+        return false;
+    }
+    if (!options.sprt && options.sprtParameterGiven) {
+        print_to(stderr, "%s", MSG_NEEDS_SPRT);
+        return false;
+    }
+    if (options.compare && options.programs.size() != 2) {
+        print_to(stderr, MSG_COMPARE_COUNT, options.programs.size());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool parse_open_fraction(const char* text, double low, double high, double& value) {
+    // Digits, one optional point and an optional exponent: no signs, spaces, "nan" or "inf".
+    if (*text == '\0' || std::strspn(text, "0123456789.eE-") != std::strlen(text)) return false;
+    char* end = nullptr;
+    double v = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(v > low && v < high)) return false;
+    value = v;
+    return true;
+}
 
 bool parse_seed_range(const char* text, uint32_t& first, uint32_t& last) {
     const char* end = text + std::strlen(text);
@@ -173,6 +231,10 @@ ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options) {
             options.summary = true;
         } else if (option_is(arg, "--trust-paths")) {
             options.trustPaths = true;
+        } else if (option_is(arg, "--compare")) {
+            options.compare = true;
+        } else if (option_is(arg, "--sprt")) {
+            options.sprt = true;
         } else if (option_is(arg, "--help") || option_is(arg, "-h")) {
             print_out("%s", USAGE_TEXT);
             return ARENA_SCAN_EXIT_OK;
@@ -183,12 +245,14 @@ ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options) {
             options.programs.push_back(arg);
         }
     }
+    if (!compare_options_fit(options)) return ARENA_SCAN_EXIT_BAD;
     if (options.verifyPath == nullptr && options.programs.empty()) {
         print_to(stderr, MSG_NO_PROGRAM);
         print_to(stderr, "%s", USAGE_TEXT);
         return ARENA_SCAN_EXIT_BAD;
     }
-    if (has_repeated_program(options)) return ARENA_SCAN_EXIT_BAD;
+    // A comparison writes one row per pair, so A and B may even be the same file.
+    if (!options.compare && has_repeated_program(options)) return ARENA_SCAN_EXIT_BAD;
     return ARENA_SCAN_GO_ON;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "arena/compare_stats.h"
 #include "cli/cli.h"
 #include "game/world.h"
 
@@ -35,7 +36,13 @@ struct ArenaOptions {
     const char* collapsedPath = nullptr;  // the profile as collapsed stacks
     bool summary = false;                 // the arguments are CSVs to summarise, not programs to play
     bool trustPaths = false;              // --verify may read programs outside the current folder
-    std::vector<const char*> programs;    // in command-line order
+    bool compare = false;                 // the two programs play as A and B, pair by pair
+    bool sprt = false;                    // with compare: seeds in order until the sequential test decides
+    double sprtP1 = DEFAULT_SPRT_P1;
+    double sprtAlpha = DEFAULT_SPRT_ALPHA;
+    double sprtBeta = DEFAULT_SPRT_BETA;
+    bool sprtParameterGiven = false;    // --p1, --alpha or --beta was given
+    std::vector<const char*> programs;  // in command-line order
 };
 
 enum ArenaScan { ARENA_SCAN_GO_ON, ARENA_SCAN_EXIT_OK, ARENA_SCAN_EXIT_BAD };
@@ -48,6 +55,8 @@ ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options);
 bool parse_seed_range(const char* text, uint32_t& first, uint32_t& last);
 // Comma-separated levels 1..3, none twice; stored ascending.
 bool parse_level_list(const char* text, int32_t (&levels)[LEVEL_COUNT], int32_t& count);
+// A decimal number strictly between low and high ("0.6", "5e-2"), nothing else.
+bool parse_open_fraction(const char* text, double low, double high, double& value);
 // An optional minus sign and decimal digits, within the signed 32-bit range.
 bool parse_int32(const char* text, int32_t& value);
 

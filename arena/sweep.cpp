@@ -1,5 +1,4 @@
-// The sweep. All sources are read before anything is compiled or played, so a
-// missing file stops the run before any output. Matches are played in blocks;
+// The sweep. Matches are played in blocks;
 // after each block the results are taken in job order, so the CSV and the
 // summary do not depend on the number of workers.
 #include "arena/sweep.h"
@@ -22,65 +21,6 @@ namespace prendax {
 namespace {
 
 constexpr const char* MSG_INTERRUPTED = "Barrido interrumpido por una señal: se jugaron %llu de %llu partidas\n";
-constexpr const char* MSG_CSV_DROPPED = "El CSV de un barrido interrumpido no se guarda: %s queda como estaba\n";
-constexpr int EXIT_SIGNAL_BASE = 128;  // an interrupted run exits with 128 + the signal
-
-// The CSV is written under a temporary name and takes its own name only once
-// the sweep has finished and every row was written.
-struct CsvOutput {
-    OutputFile out;
-    const char* path = nullptr;
-    CsvRecord fields;
-};
-
-void write_csv_line(CsvOutput& csv, const CsvRecord& fields) {
-    std::string line = csv_line(fields);
-    std::fwrite(line.data(), 1, line.size(), csv.out.file);
-}
-
-// Closes the CSV and puts it in place; false (reported) when any write failed,
-// and then the file under the CSV's name stays as it was. The CSV of an
-// interrupted sweep is dropped: no file under its name may look complete.
-bool finish_csv(CsvOutput& csv, bool interrupted) {
-    if (csv.path == nullptr) return true;
-    if (interrupted) {
-        output_discard(csv.out);
-        print_to(stderr, MSG_CSV_DROPPED, shown(csv.path).c_str());
-        return true;
-    }
-    if (output_close(csv.out) && output_commit(csv.out)) return true;
-    output_discard(csv.out);
-    print_to(stderr, MSG_UNWRITABLE, shown(csv.path).c_str());
-    return false;
-}
-
-// Refuses a CSV that would overwrite one of the programs.
-bool csv_over_program(const ArenaOptions& options) {
-    if (options.csvPath == nullptr) return false;
-    for (const char* path : options.programs) {
-        if (!same_file(options.csvPath, path)) continue;
-        print_to(stderr, MSG_OVER_SOURCE, shown(options.csvPath).c_str());
-        return true;
-    }
-    return false;
-}
-
-// Reads every program; false (reported, nothing kept) when one cannot be read.
-bool read_sources(const ArenaOptions& options, std::vector<char*>& sources) {
-    for (const char* path : options.programs) {
-        SourceNotes notes;
-        char* source = read_source_file_noted(path, notes);
-        if (source == nullptr) {
-            report_unreadable(shown(path).c_str());
-            for (char* s : sources) std::free(s);
-            sources.clear();
-            return false;
-        }
-        warn_source_notes(path, notes);
-        sources.push_back(source);
-    }
-    return true;
-}
 
 // Enumerates the jobs in CSV order: program, then level, then seed.
 struct JobCursor {
@@ -169,7 +109,7 @@ void take_results(const ArenaOptions& options, const std::vector<MatchJob>& jobs
         summary_add(program.levels[static_cast<std::size_t>(levelIndex)], jobs[i].seed, results[i]);
         if (csv.out.file != nullptr) {
             match_fields(program.path, jobs[i].level, jobs[i].seed, results[i], csv.fields);
-            write_csv_line(csv, csv.fields);
+            csv_write(csv, csv.fields);
         }
     }
 }
@@ -195,18 +135,14 @@ uint64_t play_all(const ArenaOptions& options, const std::vector<CompiledProgram
 // The sweep proper, with SIGINT and SIGTERM caught.
 int sweep(const ArenaOptions& options) {
     std::vector<char*> sources;
-    if (!read_sources(options, sources)) return EXIT_BAD_INVOCATION;
+    if (!read_sources(options.programs, sources)) return EXIT_BAD_INVOCATION;
 
     CsvOutput csv;
-    if (options.csvPath != nullptr) {
-        csv.path = options.csvPath;
-        if (!output_open(csv.out, options.csvPath)) {
-            print_to(stderr, MSG_UNWRITABLE, shown(options.csvPath).c_str());
-            for (char* s : sources) std::free(s);
-            return EXIT_BAD_INVOCATION;
-        }
-        write_csv_line(csv, csv_header());
+    if (!csv_open(csv, options.csvPath)) {
+        for (char* s : sources) std::free(s);
+        return EXIT_BAD_INVOCATION;
     }
+    csv_write(csv, csv_header());
 
     auto context = std::make_unique<CompilerContext>();
     std::vector<CompiledProgram> programs(options.programs.size());
@@ -249,7 +185,7 @@ int sweep(const ArenaOptions& options) {
         print_to(stderr, MSG_INTERRUPTED, static_cast<unsigned long long>(played),
                  static_cast<unsigned long long>(total));
     }
-    bool written = finish_csv(csv, caught != 0);
+    bool written = csv_close(csv, caught != 0);
     if (options.json) {
         std::string text;
         if (!summary_json(options, summaries, text)) {
@@ -271,6 +207,32 @@ int sweep(const ArenaOptions& options) {
 
 }  // namespace
 
+bool print_json_summary(bool fits, const std::string& text) {
+    if (!fits) {
+        print_to(stderr, "%s", MSG_JSON_CUT);
+        return false;
+    }
+    print_out("%s\n", text.c_str());
+    return true;
+}
+
+bool read_sources(const std::vector<const char*>& paths, std::vector<char*>& sources) {
+    sources.clear();
+    for (const char* path : paths) {
+        SourceNotes notes;
+        char* source = read_source_file_noted(path, notes);
+        if (source == nullptr) {
+            report_unreadable(shown(path).c_str());
+            for (char* s : sources) std::free(s);
+            sources.clear();
+            return false;
+        }
+        warn_source_notes(path, notes);
+        sources.push_back(source);
+    }
+    return true;
+}
+
 void compile_program(const char* source, CompiledProgram& program, CompilerContext& context, bool printDiagnostics) {
     program.result = std::make_unique<CompileResult>();
     program.compiled = compile_source(source, program.result.get(), &context) == 1;
@@ -278,7 +240,7 @@ void compile_program(const char* source, CompiledProgram& program, CompilerConte
 }
 
 int run_sweep(const ArenaOptions& options) {
-    if (csv_over_program(options)) return EXIT_BAD_INVOCATION;
+    if (csv_over_program(options.csvPath, options.programs)) return EXIT_BAD_INVOCATION;
     interrupt_catch();
     int status = sweep(options);
     interrupt_release();

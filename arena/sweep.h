@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "arena/options.h"
@@ -18,6 +19,15 @@ struct CompiledProgram {
     std::unique_ptr<CompileResult> result;
     bool compiled;
 };
+
+// Reads every program's source before anything is compiled or played, so a
+// missing file stops the run before any output; false (reported) when one
+// cannot be read, with nothing left to free. The caller frees the sources.
+bool read_sources(const std::vector<const char*>& paths, std::vector<char*>& sources);
+
+// Prints a JSON summary on standard output when it fit its buffer; otherwise
+// reports that it did not and gives false.
+bool print_json_summary(bool fits, const std::string& text);
 
 // Compiles source into program.result, printing the diagnostics on failure
 // when asked. Compilation shares static buffers: call it from one thread only.

@@ -11,7 +11,10 @@ checks = Checks()
 
 USAGE = ("Uso: prendax_arena [--seeds A-B | --seeds N] [--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] "
          "[--json] [--profile] [--profile-collapsed FILE] [--verify FILE [--trust-paths]] robot.zkv [robot2.zkv ...]\n"
-         "       prendax_arena --summary [--json] [--ticks N] FILE.csv [FILE.csv ...]\n")
+         "       prendax_arena --summary [--json] [--ticks N] FILE.csv [FILE.csv ...]\n"
+
+         "       prendax_arena --compare [--sprt [--p1 P] [--alpha A] [--beta B]] [--seeds A-B | --seeds N] "
+         "[--levels 1,2,3] [--ticks N] [--jobs N] [--csv FILE] [--json] A.zkv B.zkv\n")
 SEEDS = "Rango de semillas no válido: {} (se espera N, de 1 a 4294967295, o A-B con A <= B <= 4294967295)\n"
 LEVELS = "Lista de niveles no válida: {} (niveles de 1 a 3 separados por comas, sin repetir)\n"
 TICKS = "Número de ticks no válido: {}\n"
@@ -34,7 +37,7 @@ cases = [
     (["--quiet", "idle.zkv"], "", UNKNOWN.format("--quiet"), 2),
     (["--seeds", "--json", "idle.zkv"], "", SEEDS.format("--json"), 2),  # a value is taken whatever it is
 ]
-for option in ("--seeds", "--levels", "--ticks", "--jobs", "--csv", "--verify"):
+for option in ("--seeds", "--levels", "--ticks", "--jobs", "--csv", "--verify", "--p1", "--alpha", "--beta"):
     cases.append((["idle.zkv", option], "", UNKNOWN.format(option), 2))
 for value in ("0", "5-3", "abc", "1-", "-5", "+5", "1-2-3", "4294967296", "1-99999999999", "", " 7", "3.5"):
     cases.append((["--seeds", value, "idle.zkv"], "", SEEDS.format(value), 2))
