@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the player's guide against the real prendax_cli, so the two cannot drift.
 
-  check_guide.py --bin PRENDAX_CLI [--guide docs/guia.md] [--update]
+  check_guide.py --bin PRENDAX_CLI [--tool OTHER_TOOL ...] [--guide docs/guia.md] [--update]
 
 With --update the outputs quoted in the guide (the ```text blocks after the
 ```zkv error blocks and the output lines of the ```consola blocks) are
@@ -19,7 +19,8 @@ What the guide marks and what is checked:
   ```consola             a terminal session: every line that begins with "$ "
                          is a command, run by bash in a scratch folder that
                          holds the saved programs and a link "examples" to the
-                         examples folder, with prendax_cli on the PATH and
+                         examples folder, with prendax_cli (and every --tool)
+                         on the PATH and
                          standard input empty; the other lines are the output
                          (standard output and standard error together) and
                          must equal it byte for byte.
@@ -150,8 +151,9 @@ def table_after(lines, index):
 
 
 class Checker:
-    def __init__(self, binary, guide_path):
+    def __init__(self, binary, guide_path, tools=()):
         self.binary = binary
+        self.tools = list(tools)
         self.guide_path = guide_path
         self.failures = []
         self.seen = []  # (phase, message, guide line) of every diagnostic produced
@@ -227,7 +229,8 @@ class Checker:
         script = "exec 2>&1\n" + "".join("st=$?; printf '%s\\n'; (exit $st)\n%s\n" % (SEPARATOR, c)
                                           for c in commands)
         env = dict(os.environ)
-        env["PATH"] = os.path.dirname(self.binary) + os.pathsep + env.get("PATH", "")
+        folders = [os.path.dirname(tool) for tool in [self.binary] + self.tools]
+        env["PATH"] = os.pathsep.join(folders + [env.get("PATH", "")])
         env["LC_ALL"] = "C"
         run = subprocess.run(["bash", "-c", script], cwd=folder, env=env, stdin=subprocess.DEVNULL,
                              stdout=subprocess.PIPE, timeout=300)
@@ -334,6 +337,8 @@ class Checker:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--bin", required=True, help="path of prendax_cli")
+    parser.add_argument("--tool", action="append", default=[],
+                        help="another tool the consola blocks run (prendax_arena), found through its folder")
     parser.add_argument("--guide", default=os.path.join(ROOT, "docs", "guia.md"))
     parser.add_argument("--update", action="store_true", help="rewrite the quoted outputs from the tool")
     opts = parser.parse_args()
@@ -344,7 +349,7 @@ def main():
     with open(opts.guide, encoding="utf-8") as f:
         text = f.read()
     blocks, markers, lines = parse_guide(text)
-    checker = Checker(os.path.abspath(opts.bin), opts.guide)
+    checker = Checker(os.path.abspath(opts.bin), opts.guide, [os.path.abspath(t) for t in opts.tool])
     try:
         checker.check_blocks(blocks)
         checker.check_diagnostic_table(lines, markers)
