@@ -21,11 +21,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 #   python3                            the checks of the guide, the arena and the docs
 #   groff-base                         the manual pages' check
 #   chromium                           the replay page in a real browser
+#   parallel                           GNU parallel, for the arena's split-and-merge recipe
 #   lld, wasi-libc, libclang-rt-14-dev-wasm32, libc++-14-dev-wasm32
 #                                      the engine built for WebAssembly (make playground)
 #   neovim                             the language server driven by a real editor
 test_packages=(libgtest-dev nlohmann-json3-dev clang libclang-rt-14-dev clang-format clang-tidy python3 groff-base
-               chromium lld wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 neovim)
+               chromium parallel lld wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 neovim)
 #   libbenchmark-dev                   Google Benchmark
 #   liblua5.4-dev, pkg-config          Lua 5.4, which the VM's benchmark is measured against
 bench_packages=(libbenchmark-dev liblua5.4-dev pkg-config)
