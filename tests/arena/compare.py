@@ -4,13 +4,15 @@ matches: the pairs rebuilt from two plain sweeps, the counts, McNemar's exact
 p-value with whole numbers, the paired intervals with a t quantile found by
 numerical integration, the first regressions and their commands, and the
 sequential test replayed pair by pair; then the stopping pair for 1, 2 and 16
-workers, a program against itself, two robots of clearly different strength,
-and the option combinations that are refused."""
+workers, the test's progress line on a terminal, a program against itself, two
+robots of clearly different strength, the option combinations that are
+refused, and a signal during a comparison."""
 import csv
 import io
 import json
 import math
 import os
+import pty
 import re
 import shutil
 import signal
@@ -223,6 +225,30 @@ status, text, _ = arena_run(["--compare", "--sprt", "--ticks", str(TICKS), "--se
 checks.true(f"  Pares necesarios: {stop} (hasta la semilla {every[stop - 1]['seed']}, nivel {every[stop - 1]['level']})"
             in text, "pairs needed in the text")
 checks.true("  Decisión: se acepta H1: B es mejor\n" in text, "decision in the text")
+
+# --- the progress line of the sequential test on a terminal ------------------------------------
+
+master, slave = pty.openpty()
+p = subprocess.Popen([arena, "--compare", "--sprt", "--ticks", str(TICKS), "--seeds", str(SPRT_SEEDS), A, B], cwd=work,
+                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=slave)
+os.close(slave)
+terminal = b""
+while True:
+    try:
+        chunk = os.read(master, 4096)
+    except OSError:  # the terminal's other end was closed
+        break
+    if not chunk:
+        break
+    terminal += chunk
+os.close(master)
+piped = p.stdout.read()
+p.wait()
+line = (f"SPRT: {stop} pares, {wins_a + wins_b} discordantes (B {wins_b}, A {wins_a}), LLR {llr:.3f} entre "
+        f"{-math.log(19):.3f} y {math.log(19):.3f}")
+checks.true(terminal.startswith(b"\rSPRT: ") and line.encode() in terminal, f"the progress line: {terminal[-200:]!r}")
+checks.equal(piped.decode("utf-8"), text, "standard output is the same with a terminal on standard error")
+
 # Other error rates and p1: the bounds follow.
 status, out, _ = arena_run(["--compare", "--sprt", "--json", "--p1", "0.7", "--alpha", "0.1", "--beta", "0.2",
                             "--seeds", "5", A, B])
