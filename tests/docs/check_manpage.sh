@@ -3,12 +3,18 @@
 # sections a manual page needs, and it agrees with the tool it describes (every
 # option of the usage line, the extra options, the exit statuses, the version).
 #
-#   check_manpage.sh PAGE PRENDAX_CLI
+#   check_manpage.sh PAGE TOOL PRENDAX_CLI [EXTRA_OPTION...]
+#
+# TOOL is the program the page describes; EXTRA_OPTION are the options its
+# usage line leaves out; PRENDAX_CLI prints the version in its banner.
 #
 # Skipped when groff is not installed (failed for that under CI=true).
 set -u
 page=$1
 bin=$2
+cli=$3
+shift 3
+extras=("$@")
 source "$(dirname "$0")/../skip.sh"
 
 command -v groff >/dev/null 2>&1 || missing "groff (paquete groff-base de Debian)"
@@ -34,11 +40,11 @@ done
 
 # Every option the tool's usage line names, and the ones it leaves out.
 usage=$("$bin" --help </dev/null)
-options=$(grep -o -- '--[a-z]*' <<<"$usage")
+options=$(grep -oE -- '--[a-z][a-z0-9-]*|(^|[[ ])-[a-z]( |]|$)' <<<"$usage" | tr -d '[] ')
 [ -n "$options" ] || complain "la línea de uso de $bin no nombra ninguna opción: $usage"
 synopsis=$(sed -n '/^SINOPSIS$/,/^DESCRIPCIÓN$/p' <<<"$text")
 entries=$(sed -n '/^OPCIONES$/,/^ESTADO DE SALIDA$/p' <<<"$text")
-for option in $options --demo --help -h; do
+for option in $options "${extras[@]}"; do
   grep -qE -- "(^|[[ ])$option( |]|$)" <<<"$synopsis" || complain "SINOPSIS no muestra la opción $option"
   # an entry of OPCIONES: the option at the start of an indented line, maybe after others
   grep -qE -- "^ {7}(--?[a-z]+, )*$option( |,|$)" <<<"$entries" || complain "OPCIONES no describe $option"
@@ -51,7 +57,7 @@ for status in 0 1 2; do
 done
 
 # The version in the page's footer is the one the tool prints in its banner.
-version=$("$bin" --demo --ticks 0 </dev/null | sed -n 's/^PRENDAX \([^ ]*\) .*/\1/p')
+version=$("$cli" --demo --ticks 0 </dev/null | sed -n 's/^PRENDAX \([^ ]*\) .*/\1/p')
 [ -n "$version" ] || complain "no se pudo leer la versión de $bin"
 grep -q "^PRENDAX $version " <<<"$text" || complain "el pie no dice PRENDAX $version"
 
