@@ -28,7 +28,10 @@ static_assert(64 + 6 * OPERAND_TEXT_SIZE < INSTRUCTION_PIECE_SIZE);
 // Source bytes encoded at a time; a multiple of 3, so only the last chunk pads.
 constexpr std::size_t SOURCE_CHUNK = std::size_t{3} * 1024;
 
-void write_text(std::FILE* file, std::string_view text) { std::fwrite(text.data(), 1, text.size(), file); }
+// An empty view may hold no pointer at all, which fwrite must never be given.
+void write_text(std::FILE* file, std::string_view text) {
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), file);
+}
 
 void write_json_string(std::FILE* file, const char* text) {
     // Each byte escapes to at most six, plus the quotes and room for the writer's terminator.
