@@ -38,9 +38,9 @@ count_repro() {
 summary=()
 status=0
 total_ran=0 total_passed=0 total_failed=0 total_skipped=0
-for spec in "$@"; do
-  target=${spec%%:*}
-  name=${spec#*:}
+for stage in "$@"; do
+  target=${stage%%:*}
+  name=${stage#*:}
   log=$logs/$target.log
   echo "== $name (make $target)"
   make --no-print-directory "$target" 2>&1 | tee "$log"
