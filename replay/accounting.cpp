@@ -68,7 +68,7 @@ void add_lines(MatchRecorder& r, const CompileResult& result) {
         r.before.executed[pc] = r.profile.executed[pc];
         r.before.budgetStops[pc] = r.profile.budgetStops[pc];
     }
-    put(r.linesJson, r.linesJson.empty() ? "[[" : ",[[");
+    put(r.linesJson, r.linesJson.empty() ? "[[[" : ",[[");
     bool first = true;
     for (const auto& entry : byLine) {
         put(r.linesJson, first ? "" : ",", num(entry.first), ",", num(entry.second));
