@@ -1,11 +1,17 @@
-// The replay viewer. The page holds two JSON data blocks: "replay-meta" (the
+// The replay viewer. The page holds JSON data blocks: "replay-meta" (the
 // program's path, the match options, one entry per instruction with its opcode,
-// operand and source line, and the source text in base64) and "replay-frames"
-// (one frame document per line, the first the state right after set-up). The
-// viewer draws one frame on the field and shows its state beside it; frames
-// are parsed only when shown, so a long match opens at once and plays smoothly.
+// operand and source line, and the source text in base64), "replay-frames"
+// (one frame document per line, the first the state right after set-up),
+// "replay-events" (what happened in each tick), "replay-lines" (per tick, the
+// instructions executed on each source line and the line where the budget ran
+// out) and "replay-trace" (every instruction of the traced ticks). The viewer
+// draws one frame on the field and shows its state beside it; a frame is
+// parsed in full only when shown, and every figure over the whole match is
+// computed once at load, so a long match plays and seeks smoothly.
 (function () {
   'use strict';
+
+  const startedAt = performance.now();
 
   const TICKS_PER_SECOND = 60;   // playback rate at 1×
   const BIG_STEP = 10;           // ticks per step with Shift held
@@ -62,6 +68,11 @@
     }
     return cachedFrame;
   }
+
+  // Frame i shows the state after tick i: the data of tick i is entry i - 1.
+  const events = (readJsonBlock('replay-events') || []).filter((e) => Array.isArray(e) && Number.isInteger(e[0]));
+  const tickLines = readJsonBlock('replay-lines') || [];
+  const traceSteps = readJsonBlock('replay-trace') || [];
 
   function instructionLine(pc) {
     if (!Number.isInteger(pc) || pc < 0 || pc >= code.length) return 0;
@@ -158,6 +169,7 @@
     fillStack(vm.stack);
     fillVars(vm.vars);
     markSource(line, vm.error ? vm.error.line : 0);
+    markNote(waiting ? line : 0, waiting ? `WAIT: quedan ${vm.wait}` : '');
   }
 
   // ---- source -------------------------------------------------------------
@@ -168,13 +180,16 @@
     sourceLines.forEach((text, i) => {
       const row = document.createElement('div');
       row.className = 'src-line';
-      const number = document.createElement('span');
-      number.className = 'ln';
-      number.textContent = String(i + 1);
-      const body = document.createElement('span');
-      body.className = 'code';
-      body.textContent = text;
-      row.append(number, body);
+      const parts = {};
+      for (const name of ['ln', 'cnt', 'cnt-tick', 'code', 'note']) {
+        const span = document.createElement('span');
+        span.className = name;
+        parts[name] = span;
+        row.appendChild(span);
+      }
+      parts.ln.textContent = String(i + 1);
+      parts.code.textContent = text;
+      row.parts = parts;
       fragment.appendChild(row);
       lineNodes.push(row);
     });
@@ -218,6 +233,323 @@
     }
   }
 
+  // One note at a time beside a line: the ticks a WAIT has left.
+  let notedLine = 0;
+  function markNote(line, text) {
+    if (line !== notedLine) {
+      const old = lineNode(notedLine);
+      if (old) setText(old.parts.note, '');
+      notedLine = line;
+    }
+    const now = lineNode(line);
+    if (now) setText(now.parts.note, text);
+  }
+
+  // ---- instructions per line ----------------------------------------------
+
+  // For each line that ran: the frames in which it ran and its running total
+  // there, so the total up to any frame is one binary search away.
+  const lineRuns = new Map();
+  {
+    const building = new Map();
+    tickLines.forEach((entry, t) => {
+      const pairs = Array.isArray(entry) && Array.isArray(entry[0]) ? entry[0] : [];
+      for (let k = 0; k + 1 < pairs.length; k += 2) {
+        let run = building.get(pairs[k]);
+        if (!run) building.set(pairs[k], (run = { frames: [], totals: [], total: 0 }));
+        run.total += pairs[k + 1];
+        run.frames.push(t + 1);
+        run.totals.push(run.total);
+      }
+    });
+    for (const [line, run] of building) {
+      lineRuns.set(line, { frames: Int32Array.from(run.frames), totals: Float64Array.from(run.totals) });
+    }
+  }
+
+  // The last position whose frame is at most i, or -1.
+  function lastAtMost(frames, i) {
+    let lo = 0;
+    let hi = frames.length - 1;
+    let found = -1;
+    while (lo <= hi) {
+      const mid = (lo + hi) >> 1;
+      if (frames[mid] <= i) {
+        found = mid;
+        lo = mid + 1;
+      } else {
+        hi = mid - 1;
+      }
+    }
+    return found;
+  }
+
+  const budgetStopLine = (i) => {
+    const entry = i >= 1 && i <= tickLines.length ? tickLines[i - 1] : null;
+    return entry && Number.isInteger(entry[1]) ? entry[1] : 0;
+  };
+
+  let stopMarked = 0;
+  function fillCounts(i) {
+    for (const [line, run] of lineRuns) {
+      const node = lineNode(line);
+      if (!node) continue;
+      const at = lastAtMost(run.frames, i);
+      const total = at < 0 ? 0 : run.totals[at];
+      const now = at >= 0 && run.frames[at] === i ? total - (at > 0 ? run.totals[at - 1] : 0) : 0;
+      setText(node.parts.cnt, String(total));
+      setText(node.parts['cnt-tick'], now > 0 ? '+' + now : '');
+    }
+    const stop = budgetStopLine(i);
+    if (stop !== stopMarked) {
+      const old = lineNode(stopMarked);
+      if (old) {
+        old.classList.remove('budget-stop');
+        old.title = '';
+      }
+      const now = lineNode(stop);
+      if (now) {
+        now.classList.add('budget-stop');
+        now.title = 'El presupuesto de instrucciones de este tick se agotó en esta línea';
+      }
+      stopMarked = stop;
+    }
+  }
+
+  // ---- events -------------------------------------------------------------
+
+  const CAUSE_TEXT = { bala: 'una bala enemiga', choque: 'un choque', escape: 'un enemigo que escapó', disparo: 'un disparo' };
+  function eventText(e) {
+    const [, kind, cause, amount, type, points, line] = e;
+    const how = CAUSE_TEXT[cause] || cause;
+    switch (kind) {
+      case 'dano': return `Daño ${amount} por ${how}`;
+      case 'escudo_golpe': return `El escudo para un golpe de ${amount} (${how})`;
+      case 'destruido': return cause === 'choque' ? `Enemigo de tipo ${type} destruido al chocar` :
+        `Enemigo de tipo ${type} destruido (+${points})`;
+      case 'escapado': return `Enemigo de tipo ${type} escapa`;
+      case 'escudo': return 'Escudo activado';
+      case 'oleada': return `Empieza la oleada ${amount}`;
+      case 'victoria': return 'Victoria';
+      case 'derrota': return 'Derrota';
+      case 'error': return `Error de ejecución en la línea ${line}`;
+      default: return String(kind);
+    }
+  }
+
+  const frameOfTick = (tick) => Math.max(0, Math.min(lastIndex, tick));
+  // The frames that hold an event, in order, for the next/previous keys.
+  const eventFrames = [...new Set(events.map((e) => frameOfTick(e[0])))].sort((a, b) => a - b);
+
+  const timeline = $('timeline');
+  const eventList = $('events');
+  const eventItems = [];
+  {
+    const marks = document.createDocumentFragment();
+    const items = document.createDocumentFragment();
+    for (const e of events) {
+      const frame = frameOfTick(e[0]);
+      const kind = 'ev-' + String(e[1]).replace(/[^a-z_]/g, '');
+      const text = `Tick ${e[0]}: ${eventText(e)}`;
+      const mark = document.createElement('span');
+      mark.className = 'mark ' + kind;
+      mark.style.left = `${lastIndex > 0 ? (100 * frame) / lastIndex : 0}%`;
+      mark.title = text;
+      mark.dataset.tick = String(e[0]);
+      mark.dataset.kind = String(e[1]);
+      marks.appendChild(mark);
+      const item = document.createElement('li');
+      item.className = kind;
+      item.dataset.tick = String(e[0]);
+      item.dataset.frame = String(frame);
+      const when = document.createElement('span');
+      when.className = 't';
+      when.textContent = String(e[0]);
+      item.append(when, eventText(e));
+      items.appendChild(item);
+      eventItems.push(item);
+    }
+    timeline.appendChild(marks);
+    eventList.appendChild(items);
+    $('events-count').textContent = `(${events.length})`;
+  }
+
+  let listedHere = [];
+  function markEventsHere(i) {
+    for (const item of listedHere) item.classList.remove('here');
+    listedHere = eventItems.filter((item) => Number(item.dataset.frame) === i);
+    for (const item of listedHere) item.classList.add('here');
+    if (listedHere.length) {
+      const first = listedHere[0];
+      if (first.offsetTop < eventList.scrollTop || first.offsetTop > eventList.scrollTop + eventList.clientHeight) {
+        eventList.scrollTop = Math.max(0, first.offsetTop - eventList.offsetTop - 20);
+      }
+    }
+  }
+
+  // ---- chart --------------------------------------------------------------
+
+  const chart = $('chart');
+  const chartVar = $('chart-var');
+  const SERIES_COLOURS = { health: '#7dff9a', score: '#ffd166', enemies: '#ff9f43', picked: '#4fd1ff' };
+  const series = { health: null, score: null, enemies: null, vars: new Map() };
+  {
+    const n = frameLines.length;
+    series.health = new Float64Array(n);
+    series.score = new Float64Array(n);
+    series.enemies = new Float64Array(n);
+    for (let i = 0; i < n; i++) {
+      let f = null;
+      try {
+        f = JSON.parse(frameLines[i]);
+      } catch (e) {
+        f = null;
+      }
+      if (!f || !f.game || !f.vm) continue;
+      series.health[i] = f.game.health;
+      series.score[i] = f.game.score;
+      for (const v of Array.isArray(f.vm.vars) ? f.vm.vars : []) {
+        if (v.name === 'enemies_left') series.enemies[i] = v.value;
+        if (v.readonly) continue;
+        let values = series.vars.get(v.name);
+        if (!values) series.vars.set(v.name, (values = new Float64Array(n).fill(NaN)));
+        values[i] = v.value;
+      }
+    }
+    for (const name of series.vars.keys()) {
+      const option = document.createElement('option');
+      option.value = name;
+      option.textContent = name;
+      chartVar.appendChild(option);
+    }
+  }
+
+  const chartBack = document.createElement('canvas');
+  chartBack.width = 0;
+  function fitChart() {
+    const ratio = Math.min(3, Math.max(1, window.devicePixelRatio || 1));
+    const w = Math.max(1, Math.round(chart.clientWidth * ratio));
+    const h = Math.max(1, Math.round(chart.clientHeight * ratio));
+    if (chart.width !== w || chart.height !== h) {
+      chart.width = w;
+      chart.height = h;
+    }
+    return ratio;
+  }
+
+  // Each series on its own scale, from its lowest to its highest value.
+  function plot(ctx, values, colour, w, h) {
+    let lo = Infinity;
+    let hi = -Infinity;
+    for (const v of values) {
+      if (Number.isFinite(v)) {
+        lo = Math.min(lo, v);
+        hi = Math.max(hi, v);
+      }
+    }
+    if (lo === Infinity) return;
+    if (lo > 0) lo = 0;
+    const span = hi > lo ? hi - lo : 1;
+    const last = Math.max(1, values.length - 1);
+    ctx.strokeStyle = colour;
+    ctx.lineWidth = 1.5;
+    ctx.beginPath();
+    let open = false;
+    for (let i = 0; i < values.length; i++) {
+      if (!Number.isFinite(values[i])) {
+        open = false;
+        continue;
+      }
+      const x = (i / last) * (w - 4) + 2;
+      const y = h - 3 - ((values[i] - lo) / span) * (h - 6);
+      if (open) ctx.lineTo(x, y);
+      else ctx.moveTo(x, y);
+      open = true;
+    }
+    ctx.stroke();
+  }
+
+  function drawChartBack() {
+    fitChart();
+    chartBack.width = chart.width;
+    chartBack.height = chart.height;
+    const ctx = chartBack.getContext('2d');
+    const w = chart.width;
+    const h = chart.height;
+    ctx.fillStyle = '#050814';
+    ctx.fillRect(0, 0, w, h);
+    for (const e of events) {
+      ctx.fillStyle = e[1] === 'dano' || e[1] === 'derrota' || e[1] === 'error' ? 'rgba(255,93,108,0.25)' : 'rgba(0,0,0,0)';
+      ctx.fillRect((frameOfTick(e[0]) / Math.max(1, lastIndex)) * (w - 4) + 2, 0, 1, h);
+    }
+    plot(ctx, series.enemies, SERIES_COLOURS.enemies, w, h);
+    plot(ctx, series.score, SERIES_COLOURS.score, w, h);
+    plot(ctx, series.health, SERIES_COLOURS.health, w, h);
+    const picked = series.vars.get(chartVar.value);
+    if (picked) plot(ctx, picked, SERIES_COLOURS.picked, w, h);
+  }
+
+  function drawChart(i) {
+    if (chartBack.width === 0 || chartBack.width !== chart.width) drawChartBack();
+    const ctx = chart.getContext('2d');
+    ctx.drawImage(chartBack, 0, 0);
+    const x = (i / Math.max(1, lastIndex)) * (chart.width - 4) + 2;
+    ctx.fillStyle = '#ffffff';
+    ctx.fillRect(Math.round(x) - 1, 0, 2, chart.height);
+  }
+
+  // ---- trace --------------------------------------------------------------
+
+  // The traced instructions of each tick, in the order they ran.
+  const traceByTick = new Map();
+  for (const s of traceSteps) {
+    if (!Array.isArray(s)) continue;
+    let list = traceByTick.get(s[0]);
+    if (!list) traceByTick.set(s[0], (list = []));
+    list.push(s);
+  }
+  const traceBox = $('trace-box');
+  const tracePos = $('trace-pos');
+  const traceIns = $('trace-ins');
+  const traceStack = $('trace-stack');
+  let traceStep = -1;  // -1: the frame as recorded; else the traced instruction shown
+
+  // The stack before step k of tick i, bottom first. It starts as the previous
+  // frame left it; each step gives its depth and its top, and an instruction
+  // pushes at most one value, so everything below the top is as it was.
+  function stackBefore(i, k) {
+    const prev = i > 0 ? frameAt(i - 1) : null;
+    let stack = prev && Array.isArray(prev.vm.stack) ? prev.vm.stack.slice().reverse() : [];
+    const steps = traceByTick.get(i) || [];
+    for (let j = 1; j <= k; j++) {
+      const [, , , , , sp, top] = steps[j];
+      stack = stack.slice(0, sp);
+      while (stack.length < sp) stack.push(null);
+      if (sp > 0) stack[sp - 1] = top;
+    }
+    return stack;
+  }
+
+  function fillTrace(i) {
+    const steps = traceByTick.get(i);
+    traceBox.hidden = !steps;
+    if (!steps) return 0;
+    if (traceStep < 0) {
+      setText(tracePos, `Tick ${i}: ${steps.length} instrucciones en la traza; pulse . para recorrerlas`);
+      setText(traceIns, '');
+      while (traceStack.firstChild) traceStack.firstChild.remove();
+      return 0;
+    }
+    const [, pc, line, op, operand] = steps[traceStep];
+    setText(tracePos, `Tick ${i}: instrucción ${traceStep + 1} de ${steps.length}`);
+    setText(traceIns, `pc ${pc} · línea ${line} · ${op}${operand ? ' ' + operand : ''}`);
+    const stack = stackBefore(i, traceStep).reverse();
+    while (traceStack.children.length > stack.length) traceStack.lastChild.remove();
+    while (traceStack.children.length < stack.length) traceStack.appendChild(document.createElement('li'));
+    for (let j = 0; j < stack.length; j++) setText(traceStack.children[j], show(stack[j]));
+    return line;
+  }
+
   // ---- header -------------------------------------------------------------
 
   function fillHeader() {
@@ -255,16 +587,58 @@
     const frame = frameLines.length ? frameAt(index) : null;
     drawField(frame);
     fillPanel(frame);
+    fillCounts(index);
+    const traceLine = fillTrace(index);
+    if (traceLine > 0) markSource(traceLine, frame && frame.vm.error ? frame.vm.error.line : 0);
+    const traced = lineNode(traceStep >= 0 ? traceLine : 0);
+    for (const node of sourceBox.querySelectorAll('.trace-line')) if (node !== traced) node.classList.remove('trace-line');
+    if (traced) traced.classList.add('trace-line');
+    markEventsHere(index);
+    drawChart(index);
+    document.body.dataset.step = String(traceStep);
     setText(frameIndexText, String(index));
     if (Number(scrub.value) !== index) scrub.value = String(index);
     document.body.dataset.frame = String(index);
   }
 
-  function goTo(i) {
+  function goTo(i, stepInTick = -1) {
     const target = Math.max(0, Math.min(lastIndex, Math.trunc(i) || 0));
-    if (target === index && document.body.dataset.frame !== undefined) return;
+    if (target === index && stepInTick === traceStep && document.body.dataset.frame !== undefined) return;
     index = target;
+    traceStep = stepInTick;
     render();
+  }
+
+  // Walks the trace one instruction at a time, across the traced ticks.
+  function stepInstruction(delta) {
+    setPlaying(false);
+    const steps = traceByTick.get(index);
+    if (delta > 0) {
+      if (steps && traceStep + 1 < steps.length) goTo(index, traceStep + 1);
+      else if (traceByTick.has(index + 1)) goTo(index + 1, 0);
+      else if (steps) goTo(index, -1);
+    } else if (steps && traceStep > 0) {
+      goTo(index, traceStep - 1);
+    } else if (steps && traceStep < 0) {
+      goTo(index, steps.length - 1);
+    } else if (traceByTick.has(index - 1)) {
+      goTo(index - 1, traceByTick.get(index - 1).length - 1);
+    }
+  }
+
+  function jumpToEvent(delta) {
+    setPlaying(false);
+    if (delta > 0) {
+      const next = eventFrames.find((f) => f > index);
+      if (next !== undefined) goTo(next);
+    } else {
+      for (let k = eventFrames.length - 1; k >= 0; k--) {
+        if (eventFrames[k] < index) {
+          goTo(eventFrames[k]);
+          break;
+        }
+      }
+    }
   }
 
   function tickLoop(now) {
@@ -313,6 +687,26 @@
   $('btn-forward').addEventListener('click', () => step(1));
   $('btn-last').addEventListener('click', () => step(Infinity));
   playButton.addEventListener('click', () => setPlaying(!playing));
+  $('btn-step').addEventListener('click', () => stepInstruction(1));
+  $('btn-step-back').addEventListener('click', () => stepInstruction(-1));
+  const seekTo = (target) => {
+    if (target instanceof Element && target.dataset.tick !== undefined) {
+      setPlaying(false);
+      goTo(frameOfTick(Number(target.dataset.tick)));
+    }
+  };
+  timeline.addEventListener('click', (event) => seekTo(event.target));
+  eventList.addEventListener('click', (event) => seekTo(event.target.closest('li')));
+  chart.addEventListener('click', (event) => {
+    const box = chart.getBoundingClientRect();
+    const share = Math.max(0, Math.min(1, (event.clientX - box.left - 2) / Math.max(1, box.width - 4)));
+    setPlaying(false);
+    goTo(Math.round(share * lastIndex));
+  });
+  chartVar.addEventListener('change', () => {
+    drawChartBack();
+    drawChart(index);
+  });
   scrub.addEventListener('input', () => {
     setPlaying(false);
     goTo(Number(scrub.value));
@@ -322,7 +716,7 @@
   // keeps its own arrow keys; they replace a focused button's own Space.
   document.addEventListener('keydown', (event) => {
     if (event.ctrlKey || event.metaKey || event.altKey) return;
-    const onSelect = event.target === speedSelect;
+    const onSelect = event.target instanceof HTMLSelectElement;
     const big = event.shiftKey ? BIG_STEP : 1;
     switch (event.key) {
       case ' ':
@@ -352,6 +746,20 @@
       case '-':
         changeSpeed(-1);
         break;
+      case 'n':
+      case 'N':
+        jumpToEvent(1);
+        break;
+      case 'p':
+      case 'P':
+        jumpToEvent(-1);
+        break;
+      case '.':
+        stepInstruction(1);
+        break;
+      case ',':
+        stepInstruction(-1);
+        break;
       default:
         return;
     }
@@ -362,11 +770,16 @@
     if (event.key === ' ' && event.target instanceof HTMLButtonElement) event.preventDefault();
   });
 
-  window.addEventListener('resize', () => render());
+  window.addEventListener('resize', () => {
+    drawChartBack();
+    render();
+  });
 
   scrub.max = String(lastIndex);
   $('frame-last').textContent = String(lastIndex);
   fillHeader();
   render();
+  // How long the script took to read the data and show the first frame.
+  document.body.dataset.readyMs = (performance.now() - startedAt).toFixed(1);
   document.body.dataset.ready = '1';
 })();

@@ -3,9 +3,10 @@
 // shows that tick's values from the recorded frame (the --jsonl file) and the
 // line of the current instruction (from prendax_cli --json); the field is drawn
 // where the frame says; a run-time error is shown; a hostile program text stays
-// text; and the page loads nothing beyond itself.
+// text; the page loads nothing beyond itself; and the page explains the match:
+// event marks, instructions per line, the chart and stepping through a trace.
 //
-//   node browser_test.mjs REPLAY_BIN CLI_BIN ROBOTS_DIR OUT_DIR
+//   node browser_test.mjs REPLAY_BIN CLI_BIN ARENA_BIN ROBOTS_DIR OUT_DIR
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -13,7 +14,7 @@ import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
 
-const [replayBin, cliBin, robotsDir, outDir] = process.argv.slice(2).map((p) => resolve(p));
+const [replayBin, cliBin, arenaBin, robotsDir, outDir] = process.argv.slice(2).map((p) => resolve(p));
 mkdirSync(outDir, { recursive: true });
 
 let passed = 0;
@@ -37,14 +38,17 @@ function makeReplay(name, robot, options) {
   const page = join(outDir, `${name}.html`);
   const jsonl = join(outDir, `${name}.jsonl`);
   execFileSync(replayBin, [...options, robot, '-o', page, '--jsonl', jsonl], { stdio: ['ignore', 'pipe', 'inherit'] });
-  const frames = readFileSync(jsonl, 'utf8').split('\n').filter((l) => l.length > 0).map((l) => JSON.parse(l));
+  // The JSONL holds the frames and, for traced ticks, one trace line before each tick's frame.
+  const records = readFileSync(jsonl, 'utf8').split('\n').filter((l) => l.length > 0).map((l) => JSON.parse(l));
+  const frames = records.filter((r) => r.trace === undefined);
+  const traces = records.filter((r) => r.trace !== undefined).map((r) => r.trace);
   let compiled;
   try {
     compiled = execFileSync(cliBin, ['--json', robot], { encoding: 'utf8' });
   } catch (e) {
     throw new Error(`prendax_cli --json ${robot} failed: ${e.message}`);
   }
-  return { page, frames, code: JSON.parse(compiled).code, robot };
+  return { page, frames, traces, code: JSON.parse(compiled).code, robot };
 }
 
 // What the panel must show for a frame: every value straight from the frame,
@@ -289,8 +293,202 @@ async function testRuntimeError(context, replay) {
   await page.close();
 }
 
+async function seekWithSlider(page, index) {
+  await page.$eval('#scrub', (el, v) => {
+    el.value = String(v);
+    el.dispatchEvent(new Event('input', { bubbles: true }));
+  }, index);
+}
+
+// What each tick's frames say happened, independent of the event log: the
+// health lost, the points won and the wave begun in each tick.
+function changesFromFrames(frames) {
+  const out = [];
+  for (let i = 1; i < frames.length; i++) {
+    const [a, b] = [frames[i - 1].game, frames[i].game];
+    out.push({ tick: b.ticks, lost: a.health - b.health, won: b.score - a.score, wave: b.wave !== a.wave ? b.wave : 0 });
+  }
+  return out;
+}
+
+// The page's answers to "why": markers and the event list against the frames,
+// the per-line counts against prendax_arena --profile for the same match, the
+// WAIT's ticks left, and stepping through a traced tick against the trace.
+async function testWhy(context, robot, options, seed, level, ticks) {
+  const replay = makeReplay('why', robot, [...options, '--seed', String(seed), '--level', String(level), '--ticks',
+    String(ticks)]);
+  const { frames } = replay;
+  const last = frames.length - 1;
+  const { page, problems } = await openPage(context, replay.page);
+
+  // Markers: one per recorded event, at its tick; every change of health,
+  // score and wave in the frames has its events there, summing to the change.
+  const marks = await page.$$eval('#timeline .mark', (n) => n.map((m) => [Number(m.dataset.tick), m.dataset.kind,
+    m.style.left]));
+  const events = await page.evaluate(() => JSON.parse(document.getElementById('replay-events').textContent));
+  checkEqual(marks.map((m) => [m[0], m[1]]), events.map((e) => [e[0], e[1]]), 'una marca por suceso registrado');
+  check(events.length > 10, 'la partida tiene sucesos', `${events.length}`);
+  const byTick = new Map();
+  for (const e of events) {
+    if (!byTick.has(e[0])) byTick.set(e[0], []);
+    byTick.get(e[0]).push(e);
+  }
+  let mismatches = [];
+  for (const c of changesFromFrames(frames)) {
+    const here = byTick.get(c.tick) || [];
+    const lost = here.filter((e) => e[1] === 'dano').reduce((s, e) => s + e[3], 0);
+    const won = here.filter((e) => e[1] === 'destruido').reduce((s, e) => s + e[5], 0);
+    const wave = here.filter((e) => e[1] === 'oleada').reduce((s, e) => s + e[3], 0);
+    if (lost !== c.lost || won !== c.won || wave !== c.wave) mismatches.push(JSON.stringify({ ...c, lost, won, wave }));
+  }
+  check(mismatches.length === 0, 'los sucesos explican cada cambio de salud, puntos y oleada de los fotogramas',
+    mismatches.slice(0, 3).join(' '));
+  const end = frames[last].vm.status;
+  check(byTick.get(frames[last].game.ticks)?.some((e) => e[1] === end), `una marca de ${end} en el último tick`);
+  const items = await page.$$eval('#events li', (n) => n.map((li) => Number(li.dataset.tick)));
+  checkEqual(items, events.map((e) => e[0]), 'la lista de sucesos, en orden');
+
+  // Clicking an event or a mark seeks to its tick; N and P walk the events.
+  const damage = events.findIndex((e) => e[1] === 'dano');
+  check(damage >= 0, 'hay algún daño en la partida');
+  await page.click(`#events li:nth-child(${damage + 1})`);
+  await checkPanelAt(page, replay, events[damage][0], 'clic en el primer daño de la lista');
+  await page.$eval(`#timeline .mark:nth-child(${events.length})`, (m) => m.click());
+  await checkPanelAt(page, replay, Math.min(last, events[events.length - 1][0]), 'clic en la última marca');
+  await page.keyboard.press('Home');
+  await page.keyboard.press('n');
+  await checkPanelAt(page, replay, events.find((e) => e[0] > 0)[0], 'N: el primer suceso');
+  const ticksWithEvents = [...new Set(events.map((e) => e[0]))];
+  await page.keyboard.press('n');
+  await page.keyboard.press('n');
+  await page.keyboard.press('p');
+  await checkPanelAt(page, replay, ticksWithEvents.filter((x) => x > 0)[1], 'N N P: el segundo tick con sucesos');
+
+  // Per line: the instructions executed up to the last tick are the profile's.
+  const profile = JSON.parse(execFileSync(arenaBin, ['--seeds', `${seed}-${seed}`, '--levels', String(level), '--ticks',
+    String(ticks), '--profile', '--json', robot], { encoding: 'utf8' })).profile[0].lines;
+  const readCounts = () => page.$$eval('.src-line', (rows) => rows.map((r) => ({
+    line: Number(r.querySelector('.ln').textContent),
+    total: r.querySelector('.cnt').textContent,
+    tick: r.querySelector('.cnt-tick').textContent,
+    stop: r.classList.contains('budget-stop'),
+    note: r.querySelector('.note').textContent,
+  })));
+  await page.keyboard.press('End');
+  const atEnd = await readCounts();
+  const ran = profile.filter((l) => l.executed > 0).map((l) => [l.line, String(l.executed)]);
+  checkEqual(atEnd.filter((r) => r.total !== '' && r.total !== '0').map((r) => [r.line, r.total]), ran,
+    'instrucciones por línea al final = prendax_arena --profile');
+  const stops = profile.reduce((s, l) => s + l.budgetStops, 0);
+  check(stops > 10, 'el presupuesto se agota en la partida', `${stops}`);
+
+  // In every sampled tick: the counts of this tick add up to the steps the
+  // frames show, the totals to all the steps so far, and the budget's line is
+  // marked exactly when the budget ran out.
+  let stopsSeen = 0;
+  const badTicks = [];
+  for (let i = 1; i <= last; i += Math.max(1, Math.floor(last / 60))) {
+    await seekWithSlider(page, i);
+    const rows = await readCounts();
+    const thisTick = rows.reduce((s, r) => s + (r.tick ? Number(r.tick) : 0), 0);
+    const sofar = rows.reduce((s, r) => s + (r.total ? Number(r.total) : 0), 0);
+    const stopped = frames[i].vm.budgetHits - frames[i - 1].vm.budgetHits;
+    const marked = rows.filter((r) => r.stop).length;
+    if (marked) stopsSeen++;
+    if (thisTick !== frames[i].vm.steps - frames[i - 1].vm.steps || sofar !== frames[i].vm.steps || marked !== stopped) {
+      badTicks.push(`${i}: ${thisTick}/${sofar}/${marked}`);
+    }
+    const { vm } = frames[i];
+    const ins = vm.pc > 0 && vm.pc <= replay.code.length ? replay.code[vm.pc - 1] : null;
+    if (vm.status === 'esperando' && vm.wait > 0 && ins && ins.op === 'WAIT') {
+      const noted = rows.filter((r) => r.note !== '').map((r) => [r.line, r.note]);
+      checkEqual(noted, [[ins.line, `WAIT: quedan ${vm.wait}`]], `tick ${i}: el WAIT dice cuántos ticks le quedan`);
+    }
+  }
+  check(badTicks.length === 0, 'cifras de cada tick = pasos de los fotogramas', badTicks.slice(0, 4).join(' '));
+  check(stopsSeen > 0, 'alguna línea marcada donde se agotó el presupuesto');
+
+  // The chart: clicking its middle seeks to the middle of the match.
+  const box = await page.locator('#chart').boundingBox();
+  await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+  const middle = Number(await page.getAttribute('body', 'data-frame'));
+  check(Math.abs(middle - last / 2) <= last / 50 + 1, 'clic en la gráfica va a su tick', `${middle} de ${last}`);
+  const picked = await page.$$eval('#chart-var option', (n) => n.map((o) => o.value));
+  check(picked.includes('k'), 'la gráfica ofrece las variables del programa', picked.join(','));
+  await page.selectOption('#chart-var', 'k');
+
+  // Stepping: from the first traced tick, each instruction of the trace in turn
+  // with its stack, and on into the next traced tick.
+  const traced = replay.traces;
+  check(traced.length >= 2, 'la traza tiene al menos dos ticks', `${traced.length}`);
+  await seekWithSlider(page, traced[0].tick);
+  const readStep = () => page.evaluate(() => ({
+    frame: Number(document.body.dataset.frame),
+    step: Number(document.body.dataset.step),
+    ins: document.getElementById('trace-ins').textContent,
+    stack: [...document.querySelectorAll('#trace-stack li')].map((li) => li.textContent),
+    line: document.querySelector('.src-line.trace-line .ln')?.textContent ?? null,
+  }));
+  const walked = [];
+  for (const { tick, steps } of traced.slice(0, 2)) {
+    for (let k = 0; k < steps.length; k++) {
+      await page.keyboard.press('.');
+      const seen = await readStep();
+      const [, pc, line, op, operand, sp, top] = steps[k];
+      const want = { frame: tick, step: k, ins: `pc ${pc} · línea ${line} · ${op}${operand ? ' ' + operand : ''}`,
+        depth: sp, top: sp > 0 ? String(top) : null, line: String(line) };
+      const got = { frame: seen.frame, step: seen.step, ins: seen.ins, depth: seen.stack.length,
+        top: seen.stack.length ? seen.stack[0] : null, line: seen.line };
+      if (JSON.stringify(got) !== JSON.stringify(want)) walked.push(`${JSON.stringify(got)} ≠ ${JSON.stringify(want)}`);
+      // Before a tick's first instruction the stack is the one the previous frame left.
+      if (k === 0) checkEqual(seen.stack, frames[tick - 1].vm.stack.map(String), `tick ${tick}: pila al empezar`);
+    }
+  }
+  check(walked.length === 0, 'el paso a paso recorre la traza', walked.slice(0, 2).join(' | '));
+  await page.keyboard.press(',');
+  const back = await readStep();
+  checkEqual([back.frame, back.step], [traced[1].tick, traced[1].steps.length - 2], ', vuelve una instrucción');
+
+  // The screenshot: a tick with a mark, the chart and a step of the trace.
+  const shot = join(outDir, 'replay-why.png');
+  await page.screenshot({ path: shot, fullPage: true });
+  console.log(`captura: ${shot} (marcas, gráfica y paso a paso)`);
+  check(problems.length === 0, 'sin errores en la página de sucesos', problems.join('; '));
+  await page.close();
+}
+
+// Load and seek times of a long match, printed for the report (not a timed test).
+async function measureLongMatch(context, robot, options) {
+  const replay = makeReplay('long', robot, options);
+  const { page, problems } = await openPage(context, replay.page);
+  const loaded = await page.evaluate(() => performance.getEntriesByType('navigation')[0].domComplete);
+  const script = Number(await page.getAttribute('body', 'data-ready-ms'));
+  const seek = await page.evaluate((count) => {
+    const scrub = document.getElementById('scrub');
+    let s = 12345;
+    const start = performance.now();
+    for (let i = 0; i < 300; i++) {
+      s = (s * 1103515245 + 12345) % 2147483648;
+      scrub.value = String(s % count);
+      scrub.dispatchEvent(new Event('input', { bubbles: true }));
+    }
+    return (performance.now() - start) / 300;
+  }, replay.frames.length);
+  console.log(`partida larga: ${replay.frames.length} fotogramas, página cargada en ${loaded.toFixed(0)} ms ` +
+    `(de ellos, el guion del visor ${script.toFixed(0)} ms), ` +
+    `salto a un tick al azar ${seek.toFixed(2)} ms de media`);
+  check(replay.frames.length >= 4000, 'la partida larga es larga', `${replay.frames.length}`);
+  check(problems.length === 0, 'sin errores en la página larga', problems.join('; '));
+  await page.close();
+}
+
+// A line of many words and one of a single long word.
+const LONG_WORDS = 'una línea de comentario muy larga que sigue y sigue '.repeat(12).trim();
+const LONG_WORD = 'x'.repeat(400);
+
 // A program whose comments try to end the data block and run a script, with
-// bytes that are not UTF-8 and Windows line ends, under a name with markup.
+// bytes that are not UTF-8 (shown as U+FFFD), Windows line ends and long lines,
+// under a name with markup.
 async function testHostileSource(context, work) {
   // Folders named '<' and 'script>...<' make the path itself read '</script><script>...'.
   const folder = join(work, '<', 'script><script>window.pwned = 3<');
@@ -300,6 +498,7 @@ async function testHostileSource(context, work) {
     Buffer.from('// </script><script>window.pwned = 1</script> <!-- \r\n'),
     Buffer.from([0x2f, 0x2f, 0x20, 0xff, 0xfe, 0x0d, 0x0a]),
     Buffer.from('SET a 2\r\nWHILE 1 { SET a a + 1 WAIT 1 }\r\n// </SCRIPT><img src=x onerror="window.pwned=2">\r\n'),
+    Buffer.from(`// ${LONG_WORDS}\n// ${LONG_WORD}\n`),
   ]);
   writeFileSync(robot, bytes);
   const replay = makeReplay('hostile', robot, ['--ticks', '30']);
@@ -315,7 +514,22 @@ async function testHostileSource(context, work) {
     'SET a 2',
     'WHILE 1 { SET a a + 1 WAIT 1 }',
     '// </SCRIPT><img src=x onerror="window.pwned=2">',
+    `// ${LONG_WORDS}`,
+    `// ${LONG_WORD}`,
   ], 'el programa se muestra tal cual');
+  // Long lines wrap inside the program box: all their text can be read
+  // without scrolling sideways, and each keeps one line number.
+  const wrap = await page.evaluate(() => {
+    const box = document.getElementById('source');
+    const rows = [...document.querySelectorAll('.src-line')];
+    const one = rows[0].getBoundingClientRect().height;
+    return { overflow: box.scrollWidth - box.clientWidth, rows: rows.length,
+      tall: rows.slice(-2).map((r) => r.getBoundingClientRect().height > 2 * one),
+      inside: rows.slice(-2).every((r) => r.querySelector('.code').getBoundingClientRect().right <=
+        box.getBoundingClientRect().right + 1) };
+  });
+  checkEqual(wrap, { overflow: 0, rows: 7, tall: [true, true], inside: true },
+    'las líneas largas se parten dentro del recuadro del programa');
   checkEqual(await page.textContent('#program-name'), robot, 'el nombre del programa tal cual');
   for (let i = 0; i < 12; i++) await page.keyboard.press('ArrowRight');
   await checkPanelAt(page, replay, 12, 'programa hostil, tick 12');
@@ -343,12 +557,15 @@ async function scenario(name, body) {
 }
 
 try {
-  const pages = [join(outDir, 'hunter.html'), join(outDir, 'divide.html'), join(outDir, 'hostile.html')];
+  const pages = ['hunter', 'divide', 'hostile', 'why', 'long'].map((n) => join(outDir, `${n}.html`));
   await scenario('partida ganada', () =>
     testMatch(context, makeReplay('hunter', join(robotsDir, 'hunter.zkv'), ['--ticks', '5000'])));
   await scenario('error de ejecución', () => testRuntimeError(context,
     makeReplay('divide', join(robotsDir, 'divide_by_zero.zkv'), ['--level', '3', '--ticks', '3000'])));
   await scenario('programa hostil', () => testHostileSource(context, work));
+  await scenario('por qué', () => testWhy(context, join(robotsDir, 'busy.zkv'), ['--trace', '300-302'], 7, 2, 5000));
+  await scenario('partida larga', () => measureLongMatch(context, join(robotsDir, 'long_match.zkv'),
+    ['--seed', '374', '--level', '1', '--ticks', '5000']));
   const allowed = new Set(pages.map((p) => pathToFileURL(p).href));
   const foreign = requests.filter((u) => !allowed.has(u));
   check(foreign.length === 0, 'las páginas no piden nada más que a sí mismas', foreign.join(' '));

@@ -2,11 +2,12 @@
 # The replay viewer in a real browser: Debian's headless Chromium driven by
 # playwright-core (installed by tools/prerequisites.sh). Skipped when Chromium,
 # Node.js or playwright-core is missing, and failed for that under CI=true.
-#   browser_test.sh PRENDAX_REPLAY PRENDAX_CLI OUT_DIR
+#   browser_test.sh PRENDAX_REPLAY PRENDAX_CLI PRENDAX_ARENA OUT_DIR
 set -u
 replay=$(realpath "$1")
 cli=$(realpath "$2")
-out=$3
+arena=$(realpath "$3")
+out=$4
 here=$(cd "$(dirname "$0")" && pwd)
 browser=/usr/bin/chromium
 source "$here/../skip.sh"
@@ -18,4 +19,4 @@ major=$(node -p 'process.versions.node.split(".")[0]')
 [ -f "$here/node_modules/playwright-core/package.json" ] ||
   missing "playwright-core en $here/node_modules (tools/prerequisites.sh lo instala con npm ci)"
 mkdir -p "$out"
-exec node "$here/browser_test.mjs" "$replay" "$cli" "$here/robots" "$out"
+exec node "$here/browser_test.mjs" "$replay" "$cli" "$arena" "$here/robots" "$out"
