@@ -58,8 +58,6 @@ constexpr double HIT_BOX_Y = 18.0;       // ... and 18 vertically (strictly)
 constexpr double RAM_BOX_X = 24.0;       // an enemy rams the ship within 24 sideways ...
 constexpr double RAM_BOX_Y = 26.0;       // ... and 26 vertically (strictly)
 constexpr int32_t RAM_DAMAGE = 20;       // a ram costs the player 20
-constexpr int32_t ENEMY_HIT_FLASH = 6;   // ticks an enemy flashes after a hit
-constexpr int32_t PLAYER_HIT_FLASH = 8;  // ticks the player flashes after damage
 constexpr int32_t POINTS_PER_RANK = 10;  // a destroyed enemy is worth 10 x (type + 1)
 
 bool boxes_touch(double ax, double ay, double bx, double by, double halfWidth, double halfHeight) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "compiler/enum_table.h"
+
 namespace prendax {
 
 inline constexpr int MAX_ENEMIES = 48;                    // saturates, no message: a full table skips the spawn
@@ -28,13 +30,57 @@ inline constexpr uint32_t FRACTION_SCALE = 100000u;   // a fraction is (draw mod
 
 struct EventLog;
 
+inline constexpr int32_t ENEMY_HIT_FLASH = 6;   // ticks an enemy flashes after a hit
+inline constexpr int32_t PLAYER_HIT_FLASH = 8;  // ticks the player flashes after damage
+
 enum GameStatus : int32_t { GAME_PLAYING, GAME_VICTORY, GAME_DEFEAT };
+
+struct GameStatusRow {
+    GameStatus value;
+    const char* name;
+};
+
+inline constexpr GameStatusRow GAME_STATUS_TABLE[] = {
+    {GAME_PLAYING, "playing"},
+    {GAME_VICTORY, "victory"},
+    {GAME_DEFEAT, "defeat"},
+};
+static_assert(table_is_dense(GAME_STATUS_TABLE) && sizeof(GAME_STATUS_TABLE) / sizeof(GAME_STATUS_TABLE[0]) == 3);
 
 enum ExplosionKind : int32_t {
     EXPLOSION_HIT,      // a hit that did not destroy an enemy
     EXPLOSION_DESTROY,  // a destruction, or damage to the player
     EXPLOSION_SHIELD,   // the shield raised, or absorbing a bullet
 };
+
+struct ExplosionKindRow {
+    ExplosionKind value;
+    const char* name;
+};
+
+inline constexpr ExplosionKindRow EXPLOSION_KIND_TABLE[] = {
+    {EXPLOSION_HIT, "hit"},
+    {EXPLOSION_DESTROY, "destroy"},
+    {EXPLOSION_SHIELD, "shield"},
+};
+static_assert(table_is_dense(EXPLOSION_KIND_TABLE) &&
+              sizeof(EXPLOSION_KIND_TABLE) / sizeof(EXPLOSION_KIND_TABLE[0]) == 3);
+
+// Enemy types by rank: a type-t enemy has t + 1 hit points and is worth
+// 10 x (t + 1); the heavier ones come only in later waves and levels.
+enum EnemyType : int32_t { ENEMY_LIGHT, ENEMY_MEDIUM, ENEMY_HEAVY };
+
+struct EnemyTypeRow {
+    EnemyType value;
+    const char* name;
+};
+
+inline constexpr EnemyTypeRow ENEMY_TYPE_TABLE[] = {
+    {ENEMY_LIGHT, "light"},
+    {ENEMY_MEDIUM, "medium"},
+    {ENEMY_HEAVY, "heavy"},
+};
+static_assert(table_is_dense(ENEMY_TYPE_TABLE) && sizeof(ENEMY_TYPE_TABLE) / sizeof(ENEMY_TYPE_TABLE[0]) == 3);
 
 struct Enemy {
     double x;

@@ -53,6 +53,8 @@
       frameJson() { return text((lastLength = api.prendax_frame_json())); },
       vmJson() { return text((lastLength = api.prendax_vm_json())); },
       worldJson() { return text((lastLength = api.prendax_world_json())); },
+      // The game's facts for drawing a match (field size, start health, codes).
+      gameFactsJson() { return text((lastLength = api.prendax_game_facts_json())); },
       // A copy of the last document's bytes, exactly as the module wrote them.
       outputBytes() { return output(lastLength).slice(); },
     };

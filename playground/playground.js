@@ -20,7 +20,7 @@
   const gutter = $('gutter');
   const diagnosticsList = $('diagnostics');
   const compileState = $('compile-state');
-  const field = PrendaxField.create($('field'));
+  let field = null;          // drawn with the game's facts, once the engine has given them
 
   let engine = null;
   let compiled = null;     // the compile document of the editor's text
@@ -269,7 +269,7 @@
   function render() {
     frameText = engine ? engine.frameJson() : '';
     const frame = frameText ? JSON.parse(frameText) : null;
-    field.draw(frame);
+    if (field) field.draw(frame);
     const g = frame ? frame.game : {};
     const vm = frame ? frame.vm : {};
     setText('v-tick', show(g.ticks));
@@ -395,6 +395,7 @@
   async function start() {
     const wasm = Uint8Array.from(atob($('prendax-wasm').textContent.trim()), (c) => c.charCodeAt(0));
     engine = await PrendaxEngine.load(wasm);
+    field = PrendaxField.create($('field'), JSON.parse(engine.gameFactsJson()));
     fillExamples();
     if (!(await openShared())) code.value = data.examples.length ? data.examples[0].source : 'START\nEND\n';
     recompile();

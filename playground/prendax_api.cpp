@@ -12,6 +12,7 @@
 #include "compiler/pipeline.h"
 #include "json/compile_json.h"
 #include "json/frame_json.h"
+#include "json/game_facts_json.h"
 
 #if defined(__wasm__)
 #define PRENDAX_EXPORT(name) __attribute__((export_name(#name)))
@@ -100,6 +101,11 @@ PRENDAX_EXPORT(prendax_vm_json) int32_t prendax_vm_json(void) {
 
 PRENDAX_EXPORT(prendax_world_json) int32_t prendax_world_json(void) {
     prendax::world_state_to_json(&world, output_buffer, prendax::FRAME_JSON_CAPACITY);
+    return output_length();
+}
+
+PRENDAX_EXPORT(prendax_game_facts_json) int32_t prendax_game_facts_json(void) {
+    prendax::game_facts_to_json(output_buffer, sizeof output_buffer);
     return output_length();
 }
 

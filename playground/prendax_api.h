@@ -45,6 +45,10 @@ int32_t prendax_step(void);
 int32_t prendax_frame_json(void);
 int32_t prendax_vm_json(void);
 int32_t prendax_world_json(void);
+/* The game's facts that a page drawing a match reads: the field's size, the
+ * start health, the flash ticks and the codes of statuses, enemy types and
+ * explosion kinds (the replay page carries the same document). */
+int32_t prendax_game_facts_json(void);
 
 #ifdef __cplusplus
 }

@@ -1,26 +1,58 @@
 // The field of a match drawn on a canvas from a frame document: the sky, the
 // enemies, the bullets, the ship with its shield, the explosions, the health
 // bar and the closing banner. Shared by every page that shows a match (the
-// replay viewer and the playground); it reads the frame and nothing else.
-//   const field = PrendaxField.create(canvasElement); field.draw(frame);
+// replay viewer and the playground). The game's facts (the field's size, the
+// start health, the flash ticks and the codes of statuses, enemy types and
+// explosion kinds) come from the engine with the page, never from here; the
+// canvas takes the size of the frame's field.
+//   const field = PrendaxField.create(canvasElement, facts); field.draw(frame);
 (function (root) {
   'use strict';
 
-  const FIELD_WIDTH = 480;
-  const FIELD_HEIGHT = 640;
-  const PLAYER_HIT_FLASH = 8;  // ticks of the ship's flash after damage
   const STAR_COUNT = 90;
+  const HEALTH_BAR_WIDTH = 100;  // pixels for a full health bar
+  const MAX_PIXEL_RATIO = 3;
 
-  function create(canvas) {
+  // How each enemy type and explosion kind looks, by the name the engine gives it.
+  const ENEMY_LOOKS = {
+    light: { colour: '#7dff9a', shape: 'ellipse' },
+    medium: { colour: '#ffb347', shape: 'diamond' },
+    heavy: { colour: '#d67bff', shape: 'hexagon' },
+  };
+  const EXPLOSION_LOOKS = {
+    hit: { colour: '255,230,120', from: 4, grows: 10, filled: true, line: 2 },
+    destroy: { colour: '255,130,60', from: 8, grows: 30, filled: true, line: 2 },
+    shield: { colour: '110,190,255', from: 18, grows: 26, filled: false, line: 3 },
+  };
+
+  // A table of name -> code turned into code -> name.
+  function namesByCode(codes) {
+    const names = [];
+    for (const [name, code] of Object.entries(codes || {})) if (Number.isInteger(code)) names[code] = name;
+    return names;
+  }
+
+  function create(canvas, facts) {
     const ctx = canvas.getContext('2d');
-    let pixelRatio = 1;
+    const known = facts && Number.isFinite(facts.width) && Number.isFinite(facts.height) && facts.gameStatus;
+    const enemyNames = namesByCode(known ? facts.enemyTypes : null);
+    const explosionNames = namesByCode(known ? facts.explosionKinds : null);
+    let width = known ? facts.width : canvas.width;
+    let height = known ? facts.height : canvas.height;
+    let pixelRatio = 0;
 
-    function fitCanvas() {
-      const ratio = Math.min(3, Math.max(1, window.devicePixelRatio || 1));
-      if (ratio === pixelRatio && canvas.width === FIELD_WIDTH * ratio) return;
+    // The canvas holds the frame's field at the screen's pixel density.
+    function fitCanvas(w, h) {
+      const ratio = Math.min(MAX_PIXEL_RATIO, Math.max(1, window.devicePixelRatio || 1));
+      if (Number.isFinite(w) && w > 0 && Number.isFinite(h) && h > 0) {
+        width = w;
+        height = h;
+      }
+      if (ratio === pixelRatio && canvas.width === Math.round(width * ratio) &&
+        canvas.height === Math.round(height * ratio)) return;
       pixelRatio = ratio;
-      canvas.width = FIELD_WIDTH * ratio;
-      canvas.height = FIELD_HEIGHT * ratio;
+      canvas.width = Math.round(width * ratio);
+      canvas.height = Math.round(height * ratio);
     }
 
     // A fixed sky: the same stars on every page, drifting down with the ticks.
@@ -34,33 +66,31 @@
         return s / 4294967296;
       };
       for (let i = 0; i < STAR_COUNT; i++) {
-        stars.push({ x: next() * FIELD_WIDTH, y: next() * FIELD_HEIGHT, depth: 0.2 + next() * 0.8 });
+        stars.push({ x: next(), y: next(), depth: 0.2 + next() * 0.8 });
       }
     }
 
-    const ENEMY_COLOURS = ['#7dff9a', '#ffb347', '#d67bff'];
-    const EXPLOSION_COLOURS = ['255,230,120', '255,130,60', '110,190,255'];
-
     function drawSky(tick) {
       ctx.fillStyle = '#050814';
-      ctx.fillRect(0, 0, FIELD_WIDTH, FIELD_HEIGHT);
+      ctx.fillRect(0, 0, width, height);
       for (const star of stars) {
-        const y = (star.y + tick * star.depth * 0.6) % FIELD_HEIGHT;
+        const y = (star.y * height + tick * star.depth * 0.6) % height;
         ctx.fillStyle = `rgba(200,215,255,${(0.25 + star.depth * 0.5).toFixed(2)})`;
-        ctx.fillRect(star.x, y, star.depth * 2, star.depth * 2);
+        ctx.fillRect(star.x * width, y, star.depth * 2, star.depth * 2);
       }
     }
 
     function drawEnemy(e) {
       const flash = e.hit > 0;
-      ctx.fillStyle = flash ? '#ffffff' : ENEMY_COLOURS[e.type] || ENEMY_COLOURS[0];
+      const looks = ENEMY_LOOKS[enemyNames[e.type]] || ENEMY_LOOKS.light;
+      ctx.fillStyle = flash ? '#ffffff' : looks.colour;
       ctx.beginPath();
-      if (e.type === 1) {
+      if (looks.shape === 'diamond') {
         ctx.moveTo(e.x, e.y - 13);
         ctx.lineTo(e.x + 15, e.y);
         ctx.lineTo(e.x, e.y + 13);
         ctx.lineTo(e.x - 15, e.y);
-      } else if (e.type === 2) {
+      } else if (looks.shape === 'hexagon') {
         for (let k = 0; k < 6; k++) {
           const a = Math.PI / 6 + (k * Math.PI) / 3;
           ctx.lineTo(e.x + Math.cos(a) * 17, e.y + Math.sin(a) * 15);
@@ -129,45 +159,49 @@
     function drawExplosion(x) {
       const left = x.maxLife > 0 ? Math.min(1, Math.max(0, x.life / x.maxLife)) : 0;
       const grown = 1 - left;
-      const colour = EXPLOSION_COLOURS[x.kind] || EXPLOSION_COLOURS[1];
-      const radius = x.kind === 2 ? 18 + 26 * grown : x.kind === 0 ? 4 + 10 * grown : 8 + 30 * grown;
-      if (x.kind !== 2) {
-        ctx.fillStyle = `rgba(${colour},${(0.55 * left).toFixed(3)})`;
+      const looks = EXPLOSION_LOOKS[explosionNames[x.kind]] || EXPLOSION_LOOKS.destroy;
+      const radius = looks.from + looks.grows * grown;
+      if (looks.filled) {
+        ctx.fillStyle = `rgba(${looks.colour},${(0.55 * left).toFixed(3)})`;
         ctx.beginPath();
         ctx.arc(x.x, x.y, radius * 0.7, 0, Math.PI * 2);
         ctx.fill();
       }
-      ctx.strokeStyle = `rgba(${colour},${left.toFixed(3)})`;
-      ctx.lineWidth = x.kind === 2 ? 3 : 2;
+      ctx.strokeStyle = `rgba(${looks.colour},${left.toFixed(3)})`;
+      ctx.lineWidth = looks.line;
       ctx.beginPath();
       ctx.arc(x.x, x.y, radius, 0, Math.PI * 2);
       ctx.stroke();
     }
 
     function drawHealthBar(g) {
-      const share = Math.max(0, Math.min(1, g.health / 100));
+      const share = Math.max(0, Math.min(1, g.health / facts.startHealth));
       ctx.fillStyle = 'rgba(255,255,255,0.15)';
-      ctx.fillRect(10, 10, 104, 8);
+      ctx.fillRect(10, 10, HEALTH_BAR_WIDTH + 4, 8);
       ctx.fillStyle = share > 0.5 ? '#7dff9a' : share > 0.25 ? '#ffd166' : '#ff5d6c';
-      ctx.fillRect(12, 12, 100 * share, 4);
+      ctx.fillRect(12, 12, HEALTH_BAR_WIDTH * share, 4);
     }
 
     function drawBanner(text, colour) {
       ctx.fillStyle = 'rgba(5,8,20,0.6)';
-      ctx.fillRect(0, FIELD_HEIGHT / 2 - 40, FIELD_WIDTH, 80);
+      ctx.fillRect(0, height / 2 - 40, width, 80);
       ctx.fillStyle = colour;
       ctx.font = 'bold 40px system-ui, sans-serif';
       ctx.textAlign = 'center';
       ctx.textBaseline = 'middle';
-      ctx.fillText(text, FIELD_WIDTH / 2, FIELD_HEIGHT / 2);
+      ctx.fillText(text, width / 2, height / 2);
     }
 
     function drawField(frame) {
-      fitCanvas();
-      ctx.setTransform(pixelRatio, 0, 0, pixelRatio, 0, 0);
       const g = frame ? frame.game : null;
+      fitCanvas(g ? g.width : NaN, g ? g.height : NaN);
+      ctx.setTransform(pixelRatio, 0, 0, pixelRatio, 0, 0);
       const tick = g && Number.isFinite(g.ticks) ? g.ticks : 0;
       drawSky(tick);
+      if (!known) {
+        drawBanner('Faltan los datos del juego', '#ff5d6c');
+        return;
+      }
       if (!g) {
         drawBanner('Fotograma ilegible', '#ff5d6c');
         return;
@@ -177,17 +211,17 @@
       drawShip(g, tick);
       for (const x of g.explosions || []) drawExplosion(x);
       if (g.hitFlash > 0) {
-        ctx.strokeStyle = `rgba(255,60,80,${(0.7 * Math.min(1, g.hitFlash / PLAYER_HIT_FLASH)).toFixed(3)})`;
+        ctx.strokeStyle = `rgba(255,60,80,${(0.7 * Math.min(1, g.hitFlash / facts.playerHitFlash)).toFixed(3)})`;
         ctx.lineWidth = 10;
-        ctx.strokeRect(5, 5, FIELD_WIDTH - 10, FIELD_HEIGHT - 10);
+        ctx.strokeRect(5, 5, width - 10, height - 10);
       }
       drawHealthBar(g);
-      if (g.status === 1) drawBanner('¡VICTORIA!', '#7dff9a');
-      else if (g.status === 2) drawBanner('DERROTA', '#ff5d6c');
+      if (g.status === facts.gameStatus.victory) drawBanner('¡VICTORIA!', '#7dff9a');
+      else if (g.status === facts.gameStatus.defeat) drawBanner('DERROTA', '#ff5d6c');
     }
 
     return { draw: drawField };
   }
 
-  root.PrendaxField = { create, FIELD_WIDTH, FIELD_HEIGHT };
+  root.PrendaxField = { create };
 })(typeof globalThis !== 'undefined' ? globalThis : this);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "compiler/bytecode.h"
+#include "json/game_facts_json.h"
 #include "json/json_out.h"
 #include "replay/assets.h"
 
@@ -76,6 +77,10 @@ void write_meta(std::FILE* file, const PageInfo& info, const CompileResult& resu
     write_json_string(file, info.name != nullptr ? info.name : "");
     std::fprintf(file, ",\"ticks\":%d,\"seed\":%u,\"level\":%d", static_cast<int>(info.ticks),
                  static_cast<unsigned>(info.seed), static_cast<int>(info.level));
+    char facts[GAME_FACTS_JSON_CAPACITY];
+    game_facts_to_json(facts, sizeof facts);
+    write_text(file, ",\"game\":");
+    write_text(file, facts);
     write_instructions(file, result);
     write_source(file, info.source != nullptr ? info.source : "", info.source != nullptr ? info.sourceLength : 0);
     write_text(file, "}");

@@ -82,7 +82,9 @@
 
   // ---- field --------------------------------------------------------------
 
-  const field = PrendaxField.create($('field'));
+  // The game's facts (field size, start health, codes) as the engine wrote them.
+  const facts = meta.game && typeof meta.game === 'object' ? meta.game : null;
+  const field = PrendaxField.create($('field'), facts);
   const drawField = field.draw;
 
   // ---- panel --------------------------------------------------------------
@@ -437,10 +439,10 @@
     return ratio;
   }
 
-  // Each series on its own scale, from its lowest to its highest value.
-  function plot(ctx, values, colour, w, h) {
+  // Each series on its own scale, from its lowest (or 0) to its highest value (or `top`).
+  function plot(ctx, values, colour, w, h, top) {
     let lo = Infinity;
-    let hi = -Infinity;
+    let hi = Number.isFinite(top) ? top : -Infinity;
     for (const v of values) {
       if (Number.isFinite(v)) {
         lo = Math.min(lo, v);
@@ -484,7 +486,7 @@
     }
     plot(ctx, series.enemies, SERIES_COLOURS.enemies, w, h);
     plot(ctx, series.score, SERIES_COLOURS.score, w, h);
-    plot(ctx, series.health, SERIES_COLOURS.health, w, h);
+    plot(ctx, series.health, SERIES_COLOURS.health, w, h, facts ? facts.startHealth : NaN);
     const picked = series.vars.get(chartVar.value);
     if (picked) plot(ctx, picked, SERIES_COLOURS.picked, w, h);
   }

@@ -114,12 +114,17 @@ async function checkPanelAt(page, replay, index, how) {
 }
 
 // Pixels of the field as the canvas holds them, read in the page.
-async function fieldPixels(page) {
-  return page.evaluate(() => {
+async function fieldPixels(page, frame) {
+  const f = await page.evaluate(() => {
     const canvas = document.getElementById('field');
     const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
-    return { width: canvas.width, height: canvas.height, scale: canvas.width / 480, data: Array.from(data) };
+    return { width: canvas.width, height: canvas.height, data: Array.from(data) };
   });
+  // The canvas holds the frame's field, scaled alike both ways.
+  f.scale = f.width / frame.game.width;
+  check(f.scale >= 1 && Math.abs(f.height - frame.game.height * f.scale) < 1, 'el lienzo tiene el tamaño del campo',
+    `${f.width}×${f.height} para ${frame.game.width}×${frame.game.height}`);
+  return f;
 }
 function pixel(f, x, y) {
   const px = Math.round(x * f.scale);
@@ -151,7 +156,7 @@ function checkFieldDrawn(f, frame, how) {
     check(near(seen, SHIP), `${how}: la nave está en (${g.px}, ${g.py})`, `color ${seen}`);
   }
   // Enemies enter from above the field: only those inside it can be seen.
-  const inside = g.enemies.filter((e) => e.y > 0 && e.y < 620 && e.x > 0 && e.x < 480);
+  const inside = g.enemies.filter((e) => e.y > 0 && e.y < g.height - 20 && e.x > 0 && e.x < g.width);
   let found = 0;
   for (const e of inside) {
     const seen = pixel(f, e.x, e.y + 6);
@@ -177,8 +182,15 @@ async function testMatch(context, replay) {
   const { page, problems } = await openPage(context, replay.page);
   const last = replay.frames.length - 1;
   checkEqual(await page.textContent('#frame-last'), String(last), 'último fotograma');
+  // The game's facts in the page agree with what the frames show.
+  const facts = await page.evaluate(() => JSON.parse(document.getElementById('replay-meta').textContent).game);
+  const [first, end] = [replay.frames[0].game, replay.frames[last].game];
+  checkEqual([facts.width, facts.height, facts.startHealth], [first.width, first.height, first.health],
+    'tamaño del campo y salud inicial en los datos de la página');
+  checkEqual(facts.gameStatus[{ victoria: 'victory', derrota: 'defeat' }[replay.frames[last].vm.status]], end.status,
+    'el código del resultado en los datos de la página');
   await checkPanelAt(page, replay, 0, 'al abrir');
-  checkFieldDrawn(await fieldPixels(page), replay.frames[0], 'al abrir');
+  checkFieldDrawn(await fieldPixels(page, replay.frames[0]), replay.frames[0], 'al abrir');
 
   for (let i = 0; i < 25; i++) await page.keyboard.press('ArrowRight');
   await checkPanelAt(page, replay, 25, 'tras 25 veces →');
@@ -206,7 +218,7 @@ async function testMatch(context, replay) {
     el.dispatchEvent(new Event('input', { bubbles: true }));
   }, busy);
   await checkPanelAt(page, replay, busy, 'con el deslizador');
-  checkFieldDrawn(await fieldPixels(page), replay.frames[busy], `con el deslizador en ${busy}`);
+  checkFieldDrawn(await fieldPixels(page, replay.frames[busy]), replay.frames[busy], `con el deslizador en ${busy}`);
   const shot = join(outDir, 'replay-busy.png');
   await page.screenshot({ path: shot, fullPage: true });
   console.log(`captura: ${shot} (tick ${busy})`);
@@ -410,7 +422,7 @@ async function testWhy(context, robot, options, seed, level, ticks) {
 
   // The chart: clicking its middle seeks to the middle of the match.
   const box = await page.locator('#chart').boundingBox();
-  await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+  await page.locator('#chart').click({ position: { x: box.width / 2, y: box.height / 2 } });
   const middle = Number(await page.getAttribute('body', 'data-frame'));
   check(Math.abs(middle - last / 2) <= last / 50 + 1, 'clic en la gráfica va a su tick', `${middle} de ${last}`);
   const picked = await page.$$eval('#chart-var option', (n) => n.map((o) => o.value));

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "compiler/pipeline.h"
+#include "json/game_facts_json.h"
 #include "replay/assets.h"
 #include "replay/page.h"
 
@@ -116,6 +117,17 @@ std::size_t count(const std::string& text, std::string_view what) {
 
 // A program whose comments, a path and a frame all try to end the data early:
 // only the writer's own closing tags may appear, and the data stays intact.
+// The facts every page that draws a match reads instead of restating them.
+TEST(ReplayPage, GameFactsDocument) {
+    char buffer[GAME_FACTS_JSON_CAPACITY];
+    game_facts_to_json(buffer, sizeof buffer);
+    EXPECT_STREQ(buffer,
+                 "{\"width\":480,\"height\":640,\"startHealth\":100,\"playerHitFlash\":8,\"enemyHitFlash\":6,"
+                 "\"gameStatus\":{\"playing\":0,\"victory\":1,\"defeat\":2},"
+                 "\"enemyTypes\":{\"light\":0,\"medium\":1,\"heavy\":2},"
+                 "\"explosionKinds\":{\"hit\":0,\"destroy\":1,\"shield\":2}}");
+}
+
 TEST(ReplayPage, HostileTextStaysInsideItsData) {
     const std::string source =
         "// </script><script>alert(1)</script> <!-- \xff\xfe\r\n"
