@@ -320,7 +320,9 @@
 
   // ---- events -------------------------------------------------------------
 
-  const CAUSE_TEXT = { bala: 'una bala enemiga', choque: 'un choque', escape: 'un enemigo que escapó', disparo: 'un disparo' };
+  const CAUSE_TEXT = {
+    bala: 'una bala enemiga', choque: 'un choque', escape: 'un enemigo que escapó', disparo: 'un disparo',
+  };
   function eventText(e) {
     const [, kind, cause, amount, type, points, line] = e;
     const how = CAUSE_TEXT[cause] || cause;
@@ -381,10 +383,12 @@
     for (const item of listedHere) item.classList.remove('here');
     listedHere = eventItems.filter((item) => Number(item.dataset.frame) === i);
     for (const item of listedHere) item.classList.add('here');
+    // The list scrolls by itself, never the page, to show the events of this tick.
     if (listedHere.length) {
       const first = listedHere[0];
-      if (first.offsetTop < eventList.scrollTop || first.offsetTop > eventList.scrollTop + eventList.clientHeight) {
-        eventList.scrollTop = Math.max(0, first.offsetTop - eventList.offsetTop - 20);
+      const bottom = first.offsetTop + first.offsetHeight;
+      if (first.offsetTop < eventList.scrollTop || bottom > eventList.scrollTop + eventList.clientHeight) {
+        eventList.scrollTop = Math.max(0, first.offsetTop - first.offsetHeight);
       }
     }
   }
@@ -480,8 +484,10 @@
     const h = chart.height;
     ctx.fillStyle = '#050814';
     ctx.fillRect(0, 0, w, h);
+    // A faint red stripe behind the curves at every tick that hurt.
+    ctx.fillStyle = 'rgba(255,93,108,0.25)';
     for (const e of events) {
-      ctx.fillStyle = e[1] === 'dano' || e[1] === 'derrota' || e[1] === 'error' ? 'rgba(255,93,108,0.25)' : 'rgba(0,0,0,0)';
+      if (e[1] !== 'dano' && e[1] !== 'derrota' && e[1] !== 'error') continue;
       ctx.fillRect((frameOfTick(e[0]) / Math.max(1, lastIndex)) * (w - 4) + 2, 0, 1, h);
     }
     plot(ctx, series.enemies, SERIES_COLOURS.enemies, w, h);
@@ -593,7 +599,9 @@
     const traceLine = fillTrace(index);
     if (traceLine > 0) markSource(traceLine, frame && frame.vm.error ? frame.vm.error.line : 0);
     const traced = lineNode(traceStep >= 0 ? traceLine : 0);
-    for (const node of sourceBox.querySelectorAll('.trace-line')) if (node !== traced) node.classList.remove('trace-line');
+    for (const node of sourceBox.querySelectorAll('.trace-line')) {
+      if (node !== traced) node.classList.remove('trace-line');
+    }
     if (traced) traced.classList.add('trace-line');
     markEventsHere(index);
     drawChart(index);
