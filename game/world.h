@@ -41,9 +41,9 @@ struct GameStatusRow {
 };
 
 inline constexpr GameStatusRow GAME_STATUS_TABLE[] = {
-    {GAME_PLAYING, "playing"},
-    {GAME_VICTORY, "victory"},
-    {GAME_DEFEAT, "defeat"},
+    {GAME_PLAYING, "jugando"},
+    {GAME_VICTORY, "victoria"},
+    {GAME_DEFEAT, "derrota"},
 };
 static_assert(table_is_dense(GAME_STATUS_TABLE) && sizeof(GAME_STATUS_TABLE) / sizeof(GAME_STATUS_TABLE[0]) == 3);
 

@@ -12,7 +12,7 @@ namespace prendax {
 inline constexpr std::size_t GAME_FACTS_JSON_CAPACITY = 1024;
 
 // {"width":480,"height":640,"startHealth":100,"playerHitFlash":8,"enemyHitFlash":6,
-//  "gameStatus":{"playing":0,...},"enemyTypes":{"light":0,...},"explosionKinds":{"hit":0,...}}
+//  "gameStatus":{"jugando":0,...},"enemyTypes":{"light":0,...},"explosionKinds":{"hit":0,...}}
 void game_facts_to_json(char* buffer, std::size_t capacity);
 
 }  // namespace prendax

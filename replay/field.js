@@ -216,8 +216,8 @@
         ctx.strokeRect(5, 5, width - 10, height - 10);
       }
       drawHealthBar(g);
-      if (g.status === facts.gameStatus.victory) drawBanner('¡VICTORIA!', '#7dff9a');
-      else if (g.status === facts.gameStatus.defeat) drawBanner('DERROTA', '#ff5d6c');
+      if (g.status === facts.gameStatus.victoria) drawBanner('¡VICTORIA!', '#7dff9a');
+      else if (g.status === facts.gameStatus.derrota) drawBanner('DERROTA', '#ff5d6c');
     }
 
     return { draw: drawField };

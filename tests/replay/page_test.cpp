@@ -123,7 +123,7 @@ TEST(ReplayPage, GameFactsDocument) {
     game_facts_to_json(buffer, sizeof buffer);
     EXPECT_STREQ(buffer,
                  "{\"width\":480,\"height\":640,\"startHealth\":100,\"playerHitFlash\":8,\"enemyHitFlash\":6,"
-                 "\"gameStatus\":{\"playing\":0,\"victory\":1,\"defeat\":2},"
+                 "\"gameStatus\":{\"jugando\":0,\"victoria\":1,\"derrota\":2},"
                  "\"enemyTypes\":{\"light\":0,\"medium\":1,\"heavy\":2},"
                  "\"explosionKinds\":{\"hit\":0,\"destroy\":1,\"shield\":2}}");
 }
