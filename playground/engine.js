@@ -55,6 +55,9 @@
       worldJson() { return text((lastLength = api.prendax_world_json())); },
       // The game's facts for drawing a match (field size, start health, codes).
       gameFactsJson() { return text((lastLength = api.prendax_game_facts_json())); },
+      linesJson() { return text((lastLength = api.prendax_lines_json())); },
+      eventsJson(from) { return text((lastLength = api.prendax_events_json(from | 0))); },
+      digest() { return text((lastLength = api.prendax_digest())); },
       // A copy of the last document's bytes, exactly as the module wrote them.
       outputBytes() { return output(lastLength).slice(); },
     };

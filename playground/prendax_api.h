@@ -50,6 +50,23 @@ int32_t prendax_world_json(void);
  * explosion kinds (the replay page carries the same document). */
 int32_t prendax_game_facts_json(void);
 
+/* The instructions executed per source line: {"tick":T,"stopLine":L,"lines":
+ * [[line,total,thisTick],...]}, the lines that ran in the match in ascending
+ * order, each with its count over the whole match and its count since the
+ * current tick began (instructions stepped by hand since count in it); stopLine
+ * is the line where the tick's budget ran out, 0 when it did not. */
+int32_t prendax_lines_json(void);
+/* The match's events from index `from` on (0: all), shots left out:
+ * {"count":N,"dropped":D,"from":F,"events":[[tick,"kind","cause",amount,
+ * enemyType,points,line],...]}; count is the events kept so far, dropped those
+ * past the history's capacity. A long list stops at whole entries: ask again
+ * from the next index. */
+int32_t prendax_events_json(int32_t from);
+/* A digest of the exact state, 16 hexadecimal digits: every number of the
+ * world and the VM enters by its bits, so two engines that give the same
+ * digest tick after tick play the same match bit for bit. */
+int32_t prendax_digest(void);
+
 #ifdef __cplusplus
 }
 #endif

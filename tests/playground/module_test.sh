@@ -2,13 +2,14 @@
 # The WebAssembly engine under Node.js against prendax_cli, byte for byte.
 # Exits 77 (skipped) when the module or Node.js is missing; with CI=true a
 # missing piece fails the test instead.
-#   module_test.sh PRENDAX_WASM PRENDAX_CLI SOURCE_DIR WORK_DIR [WHAT_IS_MISSING]
+#   module_test.sh PRENDAX_WASM PRENDAX_CLI NATIVE_API SOURCE_DIR WORK_DIR [WHAT_IS_MISSING]
 set -u
 wasm=$1
 cli=$2
-source_dir=$3
-work=$4
-missing=${5:-}
+native_api=$3
+source_dir=$4
+work=$5
+missing=${6:-}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../skip.sh"
 
@@ -24,4 +25,5 @@ if [ "$size" -ge "$limit" ]; then
 fi
 echo "módulo: $size bytes"
 rm -rf "$work"
-exec node "$here/module_test.mjs" "$wasm" "$cli" "$source_dir/playground/engine.js" "$source_dir/examples" "$work"
+exec node "$here/module_test.mjs" "$wasm" "$cli" "$native_api" "$source_dir/playground/engine.js" "$source_dir/examples" \
+  "$work"
