@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the playground page: one self-contained HTML file holding its style,
-the example robots, the WebAssembly engine in base64 and the scripts (the
-shared field drawing, the engine wrapper, the playground).
+the example robots, the WebAssembly engine in base64, the state panel taken
+from the replay viewer's page and the scripts (the field drawing, the panel
+and the event marks shared with the viewer, the engine wrapper, the playground).
 
   make_page.py PAGE_DIR REPLAY_DIR EXAMPLES_DIR PRENDAX_WASM OUTPUT
 """
@@ -22,12 +23,26 @@ def inline_safe(text, closer):
     return text
 
 
+# The replay viewer's state panel, word for word: one markup for both pages.
+PANEL_OPEN = '<aside id="panel"'
+PANEL_CLOSE = "</aside>"
+
+
+def replay_panel(viewer_html):
+    start = viewer_html.find(PANEL_OPEN)
+    end = viewer_html.find(PANEL_CLOSE, start)
+    if start < 0 or end < 0 or viewer_html.count(PANEL_OPEN) != 1:
+        sys.exit("make_page.py: the replay viewer's page must hold one <aside id=\"panel\">")
+    return viewer_html[start:end + len(PANEL_CLOSE)]
+
+
 def main():
     page_dir, replay_dir, examples_dir, wasm_path, output = sys.argv[1:6]
     html = read(os.path.join(page_dir, "playground.html"))
     style = inline_safe(read(os.path.join(page_dir, "playground.css")), "</style")
-    scripts = [read(os.path.join(replay_dir, "field.js")), read(os.path.join(page_dir, "engine.js")),
-               read(os.path.join(page_dir, "playground.js"))]
+    panel = replay_panel(read(os.path.join(replay_dir, "viewer.html")))
+    scripts = [read(os.path.join(replay_dir, name)) for name in ("field.js", "panel.js", "marks.js")]
+    scripts += [read(os.path.join(page_dir, name)) for name in ("engine.js", "playground.js")]
     script = inline_safe("\n".join(scripts), "</script")
     examples = []
     for name in sorted(os.listdir(examples_dir)):
@@ -38,6 +53,7 @@ def main():
     with open(wasm_path, "rb") as f:
         wasm = base64.b64encode(f.read()).decode("ascii")
     pieces = {
+        "<!-- replay-panel -->": panel,
         "<!-- playground-style -->": f"<style>\n{style}</style>",
         "<!-- playground-data -->": f'<script type="application/json" id="playground-data">{data}</script>\n'
                                     f'<script type="application/octet-stream" id="prendax-wasm">{wasm}</script>',

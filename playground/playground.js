@@ -1,8 +1,9 @@
 // The playground: edit a robot program, see its diagnostics as you type, and
-// play, pause and step its match with the WebAssembly engine. The page holds
-// the module (base64), the example robots and the shared field drawing; it
-// loads nothing. A shared link carries program, level and seed in the URL's
-// fragment, deflated.
+// play, pause and step its match with the WebAssembly engine, with the
+// instructions run per line and the match's events as they happen. The page
+// holds the module (base64), the example robots and the pieces shared with the
+// replay viewer (field, state panel, event marks); it loads nothing. A shared
+// link carries program, level and seed in the URL's fragment, deflated.
 (function () {
   'use strict';
 
@@ -18,9 +19,13 @@
   const code = $('code');
   const highlight = $('highlight');
   const gutter = $('gutter');
+  const counts = $('counts');
+  const timeline = $('timeline');
+  const eventList = $('events');
   const diagnosticsList = $('diagnostics');
   const compileState = $('compile-state');
   let field = null;          // drawn with the game's facts, once the engine has given them
+  const panel = PrendaxPanel.create(document);
 
   let engine = null;
   let compiled = null;     // the compile document of the editor's text
@@ -32,6 +37,8 @@
   let lastTime = 0;
   let currentLine = 0;
   let frameText = '';
+  let lineFigures = { stopLine: 0, lines: [] };  // the engine's per-line counts of the match shown
+  let events = [];                                // the match's events so far
 
   // ---- editor -------------------------------------------------------------
 
@@ -112,6 +119,24 @@
     const numbers = html.map((_, n) => String(n + 1));
     updateLines(gutter, gutterText, numbers,
       (n) => [n + 1 === currentLine ? 'current' : '', errorLines.has(n + 1) ? 'has-error' : ''].join(' ').trim());
+    renderCounts(lines.length);
+  }
+
+  // Beside each line: the instructions executed there in the match and in the
+  // current tick, and a mark on the line where the tick's budget ran out.
+  const countHtml = [];
+  function renderCounts(lineCount) {
+    const byLine = new Map(lineFigures.lines.map(([line, total, now]) => [line, [total, now]]));
+    const texts = [];
+    for (let n = 1; n <= lineCount; n++) {
+      const [total, now] = byLine.get(n) || [0, 0];
+      const tick = PrendaxMarks.tickText(now);
+      texts.push(`<span class="cnt">${PrendaxMarks.countText(total)}</span><span class="cnt-tick">${tick}</span>`);
+    }
+    updateLines(counts, countHtml, texts, (n) => (n + 1 === lineFigures.stopLine ? 'budget-stop' : ''));
+    const stop = lineFigures.stopLine > 0 && lineFigures.stopLine <= lineCount ? counts.children[lineFigures.stopLine - 1] : null;
+    for (const node of counts.querySelectorAll('[title]')) if (node !== stop) node.removeAttribute('title');
+    if (stop) stop.title = PrendaxMarks.BUDGET_STOP_TITLE;
   }
 
   // One element per line, rewritten only where its text changed, so a keystroke
@@ -126,6 +151,7 @@
       const node = box.children[n];
       if (cache[n] !== texts[n]) {
         if (box === gutter) node.textContent = texts[n];
+        else if (box === counts) node.innerHTML = texts[n];
         else node.innerHTML = texts[n] || ' ';
         cache[n] = texts[n];
       }
@@ -172,6 +198,7 @@
     // The module keeps one program: the match stops until Reset starts the new one.
     if (matchOn) setPlaying(false);
     matchOn = false;
+    lineFigures = { stopLine: 0, lines: [] };
     renderDiagnostics(compiled);
     renderHighlight(code.value, compiled);
     document.body.dataset.edits = String(Number(document.body.dataset.edits || 0) + 1);
@@ -194,6 +221,9 @@
     matchCode = compiled && Array.isArray(compiled.code) ? compiled.code : [];
     matchOn = engine.start(level(), seed());
     ticksPlayed = 0;
+    events = [];
+    timeline.textContent = '';
+    eventList.textContent = '';
     render();
   }
 
@@ -260,51 +290,44 @@
 
   // ---- panel --------------------------------------------------------------
 
-  const show = (value) => (value === undefined || value === null ? '—' : String(value));
-  const setText = (id, text) => {
-    const node = $(id);
-    if (node.textContent !== text) node.textContent = text;
-  };
+  // The events the engine recorded since the last look, added to the list and
+  // to the timeline, which spans the ticks the match may last.
+  function takeEvents() {
+    for (;;) {
+      const doc = JSON.parse(engine.eventsJson(events.length));
+      const fresh = doc.events.filter((e) => Array.isArray(e));
+      const marks = document.createDocumentFragment();
+      const items = document.createDocumentFragment();
+      for (const e of fresh) {
+        events.push(e);
+        marks.appendChild(PrendaxMarks.mark(e, e[0] / tickLimit()));
+        items.appendChild(PrendaxMarks.item(e));
+      }
+      timeline.appendChild(marks);
+      eventList.appendChild(items);
+      if (fresh.length && eventList.lastChild) eventList.scrollTop = eventList.scrollHeight;
+      PrendaxPanel.setText($('events-count'), `(${events.length}${doc.dropped ? `, ${doc.dropped} sin guardar` : ''})`);
+      if (fresh.length === 0 || events.length >= doc.count) return;
+    }
+  }
 
   function render() {
     frameText = engine ? engine.frameJson() : '';
     const frame = frameText ? JSON.parse(frameText) : null;
     if (field) field.draw(frame);
+    const where = panel.fill(frame, matchCode);
     const g = frame ? frame.game : {};
     const vm = frame ? frame.vm : {};
-    setText('v-tick', show(g.ticks));
-    setText('v-health', show(g.health));
-    setText('v-score', show(g.score));
-    setText('v-wave', show(g.wave));
-    setText('v-enemies', show(g.enemies ? g.enemies.length : undefined));
-    setText('v-status', show(vm.status));
-    setText('v-pc', show(vm.pc));
-    const entry = Number.isInteger(vm.pc) && vm.pc >= 0 && vm.pc < matchCode.length ? matchCode[vm.pc] : null;
-    setText('v-instruction', entry ? `${entry.op}${entry.operand ? ' ' + entry.operand : ''}` : show(vm.instruction));
-    setText('v-line', entry && entry.line > 0 ? String(entry.line) : '—');
-    setText('v-steps', show(vm.steps));
-    setText('v-wait', show(vm.wait));
-    const error = $('error-text');
-    error.hidden = !vm.error;
-    if (vm.error) error.textContent = `Error de ejecución: línea ${vm.error.line}: ${vm.error.message}`;
-    const stack = $('stack');
-    stack.textContent = '';
-    for (const value of vm.stack || []) {
-      const item = document.createElement('li');
-      item.textContent = show(value);
-      stack.appendChild(item);
+    if (engine) {
+      lineFigures = JSON.parse(engine.linesJson());
+      takeEvents();
     }
-    const body = $('vars').tBodies[0];
-    body.textContent = '';
-    for (const v of vm.vars || []) {
-      const row = body.insertRow(-1);
-      row.insertCell(-1).textContent = v.name;
-      row.insertCell(-1).textContent = show(v.value);
-    }
-    const line = entry && matchOn ? entry.line : 0;
+    const line = where.line && (matchOn || ticksPlayed === 0) ? where.line : 0;
     if (line !== currentLine) {
       currentLine = line;
       renderHighlight(code.value, compiled);
+    } else {
+      renderCounts(gutter.children.length);
     }
     const over = vm.status === 'victoria' || vm.status === 'derrota';
     const summary = `salud ${g.health} · puntuación ${g.score} · oleada ${g.wave}`;
@@ -387,7 +410,7 @@
   });
   $('btn-run').addEventListener('click', () => setPlaying(!playing));
   $('btn-tick').addEventListener('click', stepTick);
-  $('btn-step').addEventListener('click', stepInstruction);
+  $('btn-instruction').addEventListener('click', stepInstruction);
   $('btn-reset').addEventListener('click', reset);
   $('btn-share').addEventListener('click', shareLink);
   for (const id of ['level', 'seed', 'ticks']) $(id).addEventListener('change', reset);
@@ -401,7 +424,10 @@
     recompile();
     reset();
     // What the browser tests read: the engine and the document of the frame shown.
-    window.prendaxPlayground = { engine, frameJson: () => frameText, shareLink, reset, recompile };
+    window.prendaxPlayground = {
+      engine, frameJson: () => frameText, shareLink, reset, recompile, lineFigures: () => lineFigures,
+      events: () => events.slice(),
+    };
     document.body.dataset.ready = '1';
   }
   start().catch((error) => {

@@ -1,4 +1,4 @@
-# Turns the viewer's files (its script preceded by the shared field.js) into
+# Turns the viewer's files (its script preceded by the shared field.js, panel.js and marks.js) into
 # byte arrays in one generated C++ source, after
 # checking that each can be inlined into the page: the style and the script
 # must not close their own element early, and the page must hold each place
@@ -14,11 +14,14 @@ set(HTML_MARKERS
 
 set(SCRIPT_HASH_MARKER "@VIEWER_JS_SHA256@")
 
-# The page's one script: the field drawing shared with the playground, then the viewer.
+# The page's one script: the field drawing, the state panel and the event marks
+# shared with the playground, then the viewer.
 set(SCRIPT_FILE ${OUTPUT}.viewer.js)
 file(READ ${ASSET_DIR}/field.js field_js)
+file(READ ${ASSET_DIR}/panel.js panel_js)
+file(READ ${ASSET_DIR}/marks.js marks_js)
 file(READ ${ASSET_DIR}/viewer.js viewer_js)
-file(WRITE ${SCRIPT_FILE} "${field_js}${viewer_js}")
+file(WRITE ${SCRIPT_FILE} "${field_js}${panel_js}${marks_js}${viewer_js}")
 function(asset_path name out)
   if(name STREQUAL "viewer.js")
     set(${out} ${SCRIPT_FILE} PARENT_SCOPE)

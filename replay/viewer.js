@@ -74,12 +74,6 @@
   const tickLines = readJsonBlock('replay-lines') || [];
   const traceSteps = readJsonBlock('replay-trace') || [];
 
-  function instructionLine(pc) {
-    if (!Number.isInteger(pc) || pc < 0 || pc >= code.length) return 0;
-    const line = code[pc].line;
-    return Number.isInteger(line) && line > 0 ? line : 0;
-  }
-
   // ---- field --------------------------------------------------------------
 
   // The game's facts (field size, start health, codes) as the engine wrote them.
@@ -89,89 +83,16 @@
 
   // ---- panel --------------------------------------------------------------
 
-  const fields = {};
-  for (const name of ['tick', 'health', 'score', 'wave', 'enemies', 'level', 'shield', 'bullets', 'status', 'pc',
-    'instruction', 'line', 'steps', 'wait', 'budget', 'loops']) {
-    fields[name] = $('v-' + name);
-  }
-  const errorBox = $('error-box');
-  const errorText = $('error-text');
-  const stackList = $('stack');
-  const stackEmpty = $('stack-empty');
-  const varsBody = $('vars').tBodies[0];
+  // The panel's fields are filled by the code it shares with the playground.
+  const { setText, show, errorSentence } = PrendaxPanel;
+  const panel = PrendaxPanel.create(document);
   const sourceBox = $('source');
 
-  function setText(node, text) {
-    if (node.textContent !== text) node.textContent = text;
-  }
-
-  const show = (value) => (value === undefined || value === null ? '—' : String(value));
-
-  function errorSentence(error) {
-    return `línea ${error.line}: ${error.message}`;
-  }
-
-  function fillStack(stack) {
-    const values = Array.isArray(stack) ? stack : [];
-    while (stackList.children.length > values.length) stackList.lastChild.remove();
-    while (stackList.children.length < values.length) stackList.appendChild(document.createElement('li'));
-    for (let i = 0; i < values.length; i++) setText(stackList.children[i], show(values[i]));
-    stackEmpty.hidden = values.length > 0;
-  }
-
-  function fillVars(vars) {
-    const list = Array.isArray(vars) ? vars : [];
-    const rows = varsBody.rows;
-    while (rows.length > list.length) varsBody.deleteRow(-1);
-    while (rows.length < list.length) {
-      const row = varsBody.insertRow(-1);
-      row.insertCell(-1);
-      row.insertCell(-1);
-      row.insertCell(-1).className = 'ro';
-    }
-    for (let i = 0; i < list.length; i++) {
-      const cells = rows[i].cells;
-      setText(cells[0], show(list[i].name));
-      setText(cells[1], show(list[i].value));
-      setText(cells[2], list[i].readonly ? 'solo lectura' : '');
-    }
-  }
-
   function fillPanel(frame) {
-    const g = frame ? frame.game : {};
     const vm = frame ? frame.vm : {};
-    const bullets = g.bullets || [];
-    const own = bullets.filter((b) => b.friendly).length;
-    setText(fields.tick, show(g.ticks));
-    setText(fields.health, show(g.health));
-    setText(fields.score, show(g.score));
-    setText(fields.wave, show(g.wave));
-    setText(fields.enemies, show(g.enemies ? g.enemies.length : undefined));
-    setText(fields.level, show(g.level));
-    setText(fields.shield, frame ? `${g.shield ? 'activo' : 'inactivo'} · recarga ${g.shieldCooldown}` : '—');
-    setText(fields.bullets, frame ? `${own} propias · ${bullets.length - own} enemigas` : '—');
-    setText(fields.status, show(vm.status));
-    fields.status.className = vm.status === 'error' || vm.status === 'derrota' ? 'bad' : '';
-    setText(fields.pc, show(vm.pc));
-    const entry = Number.isInteger(vm.pc) && vm.pc >= 0 && vm.pc < code.length ? code[vm.pc] : null;
-    const operand = entry && entry.operand ? ' ' + entry.operand : '';
-    setText(fields.instruction, frame ? show(vm.instruction) + operand : '—');
-    // While a WAIT runs out, the program counter already names the instruction
-    // after it: the line shown is the WAIT's own, with the ticks it has left.
-    const waiting = vm.status === 'esperando' && Number.isInteger(vm.pc) && vm.pc > 0 && vm.pc <= code.length &&
-      code[vm.pc - 1].op === 'WAIT' && vm.wait > 0;
-    const line = instructionLine(waiting ? vm.pc - 1 : vm.pc);
-    setText(fields.line, line > 0 ? String(line) : '—');
-    setText(fields.steps, show(vm.steps));
-    setText(fields.wait, waiting ? `${vm.wait} (quedan ${vm.wait} ticks del WAIT)` : show(vm.wait));
-    setText(fields.budget, show(vm.budgetHits));
-    setText(fields.loops, show(vm.loopDepth));
-    if (vm.error) setText(errorText, errorSentence(vm.error));
-    errorBox.hidden = !vm.error;
-    fillStack(vm.stack);
-    fillVars(vm.vars);
-    markSource(line, vm.error ? vm.error.line : 0);
-    markNote(waiting ? line : 0, waiting ? `WAIT: quedan ${vm.wait}` : '');
+    const where = panel.fill(frame, code);
+    markSource(where.line, vm.error ? vm.error.line : 0);
+    markNote(where.waiting ? where.line : 0, where.waiting ? `WAIT: quedan ${vm.wait}` : '');
   }
 
   // ---- source -------------------------------------------------------------
@@ -320,26 +241,7 @@
 
   // ---- events -------------------------------------------------------------
 
-  const CAUSE_TEXT = {
-    bala: 'una bala enemiga', choque: 'un choque', escape: 'un enemigo que escapó', disparo: 'un disparo',
-  };
-  function eventText(e) {
-    const [, kind, cause, amount, type, points, line] = e;
-    const how = CAUSE_TEXT[cause] || cause;
-    switch (kind) {
-      case 'dano': return `Daño ${amount} por ${how}`;
-      case 'escudo_golpe': return `El escudo para un golpe de ${amount} (${how})`;
-      case 'destruido': return cause === 'choque' ? `Enemigo de tipo ${type} destruido al chocar` :
-        `Enemigo de tipo ${type} destruido (+${points})`;
-      case 'escapado': return `Enemigo de tipo ${type} escapa`;
-      case 'escudo': return 'Escudo activado';
-      case 'oleada': return `Empieza la oleada ${amount}`;
-      case 'victoria': return 'Victoria';
-      case 'derrota': return 'Derrota';
-      case 'error': return `Error de ejecución en la línea ${line}`;
-      default: return String(kind);
-    }
-  }
+  // Each event's sentence, colour, mark and list entry come from replay/marks.js.
 
   const frameOfTick = (tick) => Math.max(0, Math.min(lastIndex, tick));
   // The frames that hold an event, in order, for the next/previous keys.
@@ -353,23 +255,9 @@
     const items = document.createDocumentFragment();
     for (const e of events) {
       const frame = frameOfTick(e[0]);
-      const kind = 'ev-' + String(e[1]).replace(/[^a-z_]/g, '');
-      const text = `Tick ${e[0]}: ${eventText(e)}`;
-      const mark = document.createElement('span');
-      mark.className = 'mark ' + kind;
-      mark.style.left = `${lastIndex > 0 ? (100 * frame) / lastIndex : 0}%`;
-      mark.title = text;
-      mark.dataset.tick = String(e[0]);
-      mark.dataset.kind = String(e[1]);
-      marks.appendChild(mark);
-      const item = document.createElement('li');
-      item.className = kind;
-      item.dataset.tick = String(e[0]);
+      marks.appendChild(PrendaxMarks.mark(e, lastIndex > 0 ? frame / lastIndex : 0));
+      const item = PrendaxMarks.item(e);
       item.dataset.frame = String(frame);
-      const when = document.createElement('span');
-      when.className = 't';
-      when.textContent = String(e[0]);
-      item.append(when, eventText(e));
       items.appendChild(item);
       eventItems.push(item);
     }

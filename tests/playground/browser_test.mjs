@@ -3,18 +3,23 @@
 // underlined where they point; the example robots played on the page end on
 // prendax_cli's final frame byte for byte; stepping instructions gives the pc
 // and stack of vm_step_waiting run natively; a shared link reopens the same
-// program, level, seed and frame. It saves a screenshot mid-match and prints
-// how long a 3000-tick match and a recompilation of a 16384-byte program take.
+// program, level, seed and frame; the event marks are the events prendax_replay
+// records for the same match, and the figures beside each line are the native
+// profile's counts (prendax_arena --profile for the whole match, the C
+// interface built natively for the current tick and the budget's stop line).
+// It saves a screenshot mid-match and prints how long a 3000-tick match and a
+// recompilation of a 16384-byte program take.
 //
-//   node browser_test.mjs PAGE PRENDAX_CLI NATIVE_STEPS EXAMPLES_DIR OUT_DIR
+//   node browser_test.mjs PAGE PRENDAX_CLI NATIVE_STEPS PRENDAX_REPLAY PRENDAX_ARENA NATIVE_API EXAMPLES_DIR OUT_DIR
 import { spawnSync } from 'node:child_process';
 import { mkdtempSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
+import { launchChromium, scenario as runScenario } from '../browser/chromium.mjs';
 
-const [pagePath, cli, nativeSteps, examplesDir, outDir] = process.argv.slice(2);
+const [pagePath, cli, nativeSteps, replayTool, arena, nativeApi, examplesDir, outDir] = process.argv.slice(2);
 const pageUrl = pathToFileURL(pagePath).href;
 const work = mkdtempSync(join(tmpdir(), 'prendax-playground-'));
 
@@ -28,8 +33,8 @@ function check(ok, what, detail) {
   }
 }
 
-function run(tool, args) {
-  const result = spawnSync(tool, args, { encoding: 'utf8', maxBuffer: 64 * 1024 * 1024 });
+function run(tool, args, input) {
+  const result = spawnSync(tool, args, { encoding: 'utf8', maxBuffer: 64 * 1024 * 1024, input });
   if (result.error) throw result.error;
   return result;
 }
@@ -83,8 +88,9 @@ async function diagnosticsScenario(context) {
   await page.close();
 }
 
+// Plays an example robot (or, with example null, the program in the editor) to its end.
 async function playToEnd(page, example, level, seed, ticks) {
-  await page.selectOption('#example', { label: example });
+  if (example !== null) await page.selectOption('#example', { label: example });
   await page.selectOption('#level', String(level));
   await page.fill('#seed', String(seed));
   await page.fill('#ticks', String(ticks));
@@ -130,7 +136,7 @@ async function stepScenario(context) {
   check(native.length === steps, 'el motor nativo da un documento por paso');
   let waited = 0;
   for (let i = 0; i < steps && i < native.length; i++) {
-    await page.click('#btn-step');
+    await page.click('#btn-instruction');
     const vm = JSON.parse(await page.evaluate(() => window.prendaxPlayground.frameJson())).vm;
     const panelPc = await page.textContent('#v-pc');
     const stack = await page.$$eval('#stack li', (items) => items.map((li) => li.textContent));
@@ -183,6 +189,83 @@ async function shareScenario(context) {
   await reopened.page.close();
 }
 
+// A robot that runs out of its budget in some ticks, shoots, shields and moves.
+const BUSY_ROBOT = `START
+SET n 0
+WHILE health > 0 {
+  IF enemy_ahead() { SHOOT } ELSE { MOVE LEFT }
+  IF health < 60 { SHIELD }
+  REPEAT 20 + random(50) {
+    SET n n + 1
+  }
+  MOVE RIGHT
+  WAIT 1
+}
+END
+`;
+
+async function figuresScenario(context) {
+  const { page, problems } = await openPage(context, pageUrl);
+  const file = join(work, 'ocupado.zkv');
+  writeFileSync(file, BUSY_ROBOT);
+  await typeProgram(page, BUSY_ROBOT);
+  const level = 2;
+  const seed = 77;
+  for (const ticks of [251, 1400]) {
+    await playToEnd(page, null, level, seed, ticks);
+    const played = Number(await page.evaluate(() => document.body.dataset.ticks));
+    const seen = await page.evaluate(() => ({
+      marks: [...document.querySelectorAll('#timeline .mark')].map((m) => [Number(m.dataset.tick), m.dataset.kind]),
+      items: [...document.querySelectorAll('#events li')].map((li) => li.textContent),
+      totals: [...document.querySelectorAll('#counts > div')].map((d) => d.querySelector('.cnt').textContent),
+      now: [...document.querySelectorAll('#counts > div')].map((d) => d.querySelector('.cnt-tick').textContent),
+      stop: [...document.querySelectorAll('#counts > div')].findIndex((d) => d.classList.contains('budget-stop')) + 1,
+    }));
+
+    // The events prendax_replay records for the same match.
+    const html = join(work, `ocupado_${ticks}.html`);
+    run(replayTool, ['--level', String(level), '--seed', String(seed), '--ticks', String(ticks), file, '-o', html]);
+    const block = /<script type="application\/json" id="replay-events">([^<]*)<\/script>/.exec(readFileSync(html, 'utf8'));
+    const recorded = block ? JSON.parse(block[1]) : null;
+    check(recorded !== null && recorded.length > 0, `prendax_replay registra sucesos (${ticks} ticks)`);
+    const want = (recorded || []).map((e) => [e[0], e[1]]);
+    check(JSON.stringify(seen.marks) === JSON.stringify(want), `marcas de la línea de tiempo = sucesos de prendax_replay (${ticks} ticks)`,
+      `se vio ${JSON.stringify(seen.marks.slice(0, 8))}…, se esperaba ${JSON.stringify(want.slice(0, 8))}…`);
+    check(seen.items.length === want.length && seen.items.every((text, i) => text.startsWith(String(want[i][0]))),
+      `la lista de sucesos sigue a las marcas (${ticks} ticks)`);
+
+    // Totals per line: prendax_arena's profile of the same match.
+    const profile = JSON.parse(run(arena, ['--seeds', `${seed}-${seed}`, '--levels', String(level), '--ticks',
+      String(ticks), '--profile', '--json', file]).stdout).profile[0].lines;
+    const wantTotals = seen.totals.map(() => '');
+    for (const entry of profile) if (entry.executed > 0) wantTotals[entry.line - 1] = String(entry.executed);
+    check(JSON.stringify(seen.totals) === JSON.stringify(wantTotals), `instrucciones por línea = perfil nativo (${ticks} ticks)`,
+      `se vio ${JSON.stringify(seen.totals)}, se esperaba ${JSON.stringify(wantTotals)}`);
+
+    // This tick's share and the budget's stop line: the C interface built natively.
+    const native = JSON.parse(run(nativeApi, [], `${file} ${level} ${seed} ${ticks} ${ticks}\n`).stdout).lines;
+    const wantNow = seen.now.map(() => '');
+    for (const [line, , now] of native.lines) if (now > 0) wantNow[line - 1] = `+${now}`;
+    check(native.tick === played, `la partida nativa llega al mismo tick (${played})`);
+    check(JSON.stringify(seen.now) === JSON.stringify(wantNow), `instrucciones del tick por línea (${ticks} ticks)`,
+      `se vio ${JSON.stringify(seen.now)}, se esperaba ${JSON.stringify(wantNow)}`);
+    check(seen.stop === native.stopLine, `línea donde se agotó el presupuesto (${ticks} ticks)`,
+      `se vio ${seen.stop}, se esperaba ${native.stopLine}`);
+    if (ticks === 251) check(native.stopLine > 0, 'el presupuesto se agota en el tick comparado');
+  }
+  // Stepping one instruction counts it in the current tick, on its line.
+  await page.click('#btn-reset');
+  for (let i = 0; i < 3; i++) await page.click('#btn-tick');
+  const before = await page.evaluate(() => window.prendaxPlayground.lineFigures());
+  await page.click('#btn-instruction');
+  const after = await page.evaluate(() => window.prendaxPlayground.lineFigures());
+  const sum = (doc, k) => doc.lines.reduce((n, entry) => n + entry[k], 0);
+  check(sum(after, 1) === sum(before, 1) + 1 && sum(after, 2) === sum(before, 2) + 1,
+    'una instrucción a mano suma uno en la partida y en el tick', `${JSON.stringify(before)} → ${JSON.stringify(after)}`);
+  check(problems.length === 0, 'sin errores en la página (cifras y sucesos)', problems.join('; '));
+  await page.close();
+}
+
 async function screenshotAndTimes(context) {
   const { page } = await openPage(context, pageUrl);
   await page.selectOption('#example', { label: '07_campeon' });
@@ -200,61 +283,97 @@ async function screenshotAndTimes(context) {
   check(Number(enemies) > 0, 'la captura muestra una partida en curso', `enemigos ${enemies}`);
   console.log(`captura: ${shot}`);
 
-  // Figures, printed and not judged: a 3000-tick match and a recompile of a
-  // 16384-byte program (engine, diagnostics and highlighting together).
-  const times = await page.evaluate(() => {
+  // Figures, printed and not judged. A 3000-tick match in the engine: an
+  // example robot, and one that spends its whole budget of 200 instructions in
+  // every tick (600000 instructions, the most a 3000-tick match can run). Then
+  // the same worst case through the page's Run at full speed, from the click to
+  // the last tick drawn. Then a keystroke in a 16384-byte program: the input
+  // event (compile, diagnostics, highlighting) and the layout that follows it.
+  const times = await page.evaluate(async (examples) => {
     const api = window.prendaxPlayground;
     const engine = api.engine;
-    // A robot that hides behind its shield and never wins plays the whole 3000 ticks.
-    engine.compile('START\nWHILE 1 { SHIELD MOVE LEFT WAIT 2 MOVE RIGHT WAIT 2 }\nEND\n');
-    const match = [];
-    let played = 0;
-    for (let i = 0; i < 7; i++) {
-      const t0 = performance.now();
-      engine.start(1, 12345 + i);
-      played = engine.run(3000);
-      match.push(performance.now() - t0);
-    }
-    const code = document.getElementById('code');
-    let text = '';
-    for (let i = 0; text.length < 16384; i++) text += `SET a${i % 40} a${i % 40} + ${i} // línea ${i}\n`;
-    code.value = `START\n${text}`.slice(0, 16380) + '\nEND\n';
-    const edit = [];
-    for (let i = 0; i < 10; i++) {
-      code.value = code.value.replace(/END\n$/, `SHOOT\nEND\n`);
-      const t0 = performance.now();
-      api.recompile();
-      edit.push(performance.now() - t0);
-    }
     const median = (list) => list.slice().sort((a, b) => a - b)[Math.floor(list.length / 2)];
-    return { match: median(match), played, edit: median(edit), bytes: new TextEncoder().encode(code.value).length };
-  });
-  console.log(`partida de ${times.played} ticks: ${times.match.toFixed(1)} ms (mediana de 7); ` +
-    `recompilar ${times.bytes} bytes con diagnósticos y resaltado: ${times.edit.toFixed(1)} ms (mediana de 10)`);
+    const burner = 'START\nSET n 0\nWHILE 1 {\n  SHIELD\n  IF enemy_ahead() { SHOOT }\n  SET n n + 1\n}\nEND\n';
+    function match(source, level, seed) {
+      engine.compile(source);
+      const spent = [];
+      let played = 0;
+      for (let i = 0; i < 9; i++) {
+        const t0 = performance.now();
+        engine.start(level, seed);
+        played = engine.run(3000);
+        spent.push(performance.now() - t0);
+      }
+      return { ms: median(spent), played, steps: JSON.parse(engine.vmJson()).steps };
+    }
+    const example = match(examples, 1, 4294967295);
+    const worst = match(burner, 1, 12345);
+
+    const code = document.getElementById('code');
+    code.value = burner;
+    code.dispatchEvent(new Event('input'));
+    document.getElementById('level').value = '1';
+    document.getElementById('seed').value = '12345';
+    document.getElementById('ticks').value = '3000';
+    document.getElementById('ticks').dispatchEvent(new Event('change'));
+    document.getElementById('speed').value = '0';
+    const page = [];
+    for (let i = 0; i < 5; i++) {
+      api.reset();
+      const t0 = performance.now();
+      document.getElementById('btn-run').click();
+      while (document.body.dataset.over !== '1') await new Promise((done) => requestAnimationFrame(done));
+      page.push(performance.now() - t0);
+    }
+
+    // A program of exactly 16384 bytes that compiles (within 2048 tokens and
+    // 2048 instructions): lines of an assignment and a comment, the last comment
+    // lengthened to the byte. The keystrokes type and delete a character in a
+    // comment halfway down, as many of each.
+    const encoder = new TextEncoder();
+    let body = '';
+    for (let i = 0; ; i++) {
+      const line = `SET a${i % 40} a${i % 40} + ${i % 10} // línea ${i}: ${'suma y sigue '.repeat(3)}\n`;
+      if (encoder.encode(`START\n${body}${line}END\n`).length > 16384) break;
+      body += line;
+    }
+    const pad = 16384 - encoder.encode(`START\n${body}END\n`).length;
+    code.value = `START\n${body.slice(0, -1)}${'x'.repeat(pad)}\nEND\n`;
+    code.dispatchEvent(new Event('input'));
+    const middle = code.value.indexOf('// línea 120') + 3;
+    const keystroke = [];
+    for (let i = 0; i < 16; i++) {
+      code.setRangeText(i % 2 ? '' : 'k', middle, middle + (i % 2), 'end');
+      const t0 = performance.now();
+      code.dispatchEvent(new Event('input'));
+      void document.getElementById('highlight').offsetHeight;
+      keystroke.push(performance.now() - t0);
+    }
+    return { example, worst, page: median(page), keystroke: median(keystroke), worstKeystroke: Math.max(...keystroke),
+      bytes: encoder.encode(code.value).length, compiled: document.body.dataset.compiled };
+  }, readFileSync(join(examplesDir, '01_primer_robot.zkv'), 'utf8'));
+  check(times.worst.played === 3000 && times.example.played === 3000, 'las partidas medidas duran 3000 ticks',
+    JSON.stringify(times));
+  check(times.compiled === '1' && times.bytes === 16384, 'el programa medido ocupa 16384 bytes y compila',
+    `${times.bytes} bytes`);
+  console.log(`partida de 3000 ticks en el motor: 01_primer_robot ${times.example.ms.toFixed(1)} ms ` +
+    `(${times.example.steps} instrucciones), todo el presupuesto en cada tick ${times.worst.ms.toFixed(1)} ms ` +
+    `(${times.worst.steps} instrucciones); medianas de 9`);
+  console.log(`la misma partida desde el botón Ejecutar a velocidad máxima hasta el último tick dibujado: ` +
+    `${times.page.toFixed(1)} ms (mediana de 5)`);
+  console.log(`una pulsación en un programa de ${times.bytes} bytes (compilar, diagnósticos, resaltado y ` +
+    `maquetación): ${times.keystroke.toFixed(1)} ms de mediana, ${times.worstKeystroke.toFixed(1)} ms la peor de 16`);
   await page.close();
 }
 
-const context = await chromium.launchPersistentContext(join(work, 'profile'), {
-  executablePath: '/usr/bin/chromium',
-  headless: true,
-  viewport: { width: 1500, height: 1000 },
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
-const requests = [];
-context.on('request', (r) => requests.push(r.url()));
-async function scenario(name, body) {
-  try {
-    await body();
-  } catch (e) {
-    check(false, `${name}: se interrumpió`, e.message.split('\n')[0]);
-  }
-}
+const { context, requests } = await launchChromium(chromium, join(work, 'profile'), { width: 1500, height: 1000 });
+const scenario = (name, body) => runScenario(check, name, body);
 try {
   await scenario('diagnósticos', () => diagnosticsScenario(context));
   await scenario('ejemplos', () => examplesScenario(context));
   await scenario('pasos de instrucción', () => stepScenario(context));
   await scenario('compartir', () => shareScenario(context));
+  await scenario('cifras y sucesos', () => figuresScenario(context));
   await scenario('captura y tiempos', () => screenshotAndTimes(context));
 } finally {
   await context.close();

@@ -13,6 +13,7 @@ import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
+import { launchChromium, scenario as runScenario } from '../browser/chromium.mjs';
 
 const [replayBin, cliBin, arenaBin, robotsDir, outDir] = process.argv.slice(2).map((p) => resolve(p));
 mkdirSync(outDir, { recursive: true });
@@ -550,23 +551,8 @@ async function testHostileSource(context, work) {
 }
 
 const work = mkdtempSync(join(tmpdir(), 'prendax-replay-'));
-const context = await chromium.launchPersistentContext(join(work, 'profile'), {
-  executablePath: '/usr/bin/chromium',
-  headless: true,
-  viewport: { width: 1400, height: 900 },
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
-const requests = [];
-context.on('request', (r) => requests.push(r.url()));
-// A scenario that throws (a page that never gets ready, say) counts as one failure.
-async function scenario(name, body) {
-  try {
-    await body();
-  } catch (e) {
-    check(false, `${name}: se interrumpió`, e.message.split('\n')[0]);
-  }
-}
+const { context, requests } = await launchChromium(chromium, join(work, 'profile'), { width: 1400, height: 900 });
+const scenario = (name, body) => runScenario(check, name, body);
 
 try {
   const pages = ['hunter', 'divide', 'hostile', 'why', 'long'].map((n) => join(outDir, `${n}.html`));
