@@ -41,6 +41,7 @@ void fill_tables(World* w) {
         b.damage = 1;
     }
     for (int i = 0; i < MAX_EXPLOSIONS; i++) explosion_add(w, 10.0 * i, 300.0, i % 3);
+    world_index_slots(w);
 }
 
 World g_snapshot;
@@ -64,8 +65,8 @@ void BM_TickFullTables(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     // Check once that the tick really ran on full tables.
-    if (g_world.enemiesAlive != MAX_ENEMIES || g_world.bullets[MAX_BULLETS - 1].alive == 0 ||
-        g_world.explosions[MAX_EXPLOSIONS - 1].life <= 0) {
+    if (g_world.enemiesAlive != MAX_ENEMIES || g_world.enemySlots != ALL_ENEMY_SLOTS ||
+        g_world.bullets[MAX_BULLETS - 1].alive == 0 || g_world.explosions[MAX_EXPLOSIONS - 1].life <= 0) {
         state.SkipWithError("the tables did not stay full");
     }
 }

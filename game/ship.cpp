@@ -55,8 +55,8 @@ bool enemy_right(const World* world, const Enemy& e) { return e.y < world->py &&
 
 // 1.0 when some alive enemy passes the test, else 0.0; "above" is a smaller y.
 double scan(const World* world, bool (*test)(const World*, const Enemy&)) {
-    for (const Enemy& e : world->enemies) {
-        if (e.alive && test(world, e)) return 1.0;
+    for (uint64_t live = world->enemySlots; live != 0; live &= live - 1) {
+        if (test(world, world->enemies[lowest_slot(live)])) return 1.0;
     }
     return 0.0;
 }
@@ -98,17 +98,8 @@ void ship_move(World* world, int32_t direction) {
 // The cooldown starts also when all bullet slots are in flight and nothing is fired.
 void ship_shoot(World* world) {
     if (world == nullptr || world->shootCooldown > 0 || world->status != GAME_PLAYING) return;
-    for (Bullet& b : world->bullets) {
-        if (b.alive) continue;
-        b.x = world->px;
-        b.y = world->py - SHOT_OFFSET;
-        b.vy = SHOT_SPEED;
-        b.damage = SHOT_DAMAGE;
-        b.alive = 1;
-        b.friendly = 1;
-        event_add(world, EVENT_SHOT, CAUSE_NONE, 0, b.x, b.y);
-        break;
-    }
+    const Bullet* b = bullet_add(world, world->px, world->py - SHOT_OFFSET, SHOT_SPEED, SHOT_DAMAGE, 1);
+    if (b != nullptr) event_add(world, EVENT_SHOT, CAUSE_NONE, 0, b->x, b->y);
     world->shootCooldown = SHOOT_COOLDOWN;
 }
 

@@ -60,6 +60,11 @@ constexpr double RAM_BOX_Y = 26.0;       // ... and 26 vertically (strictly)
 constexpr int32_t RAM_DAMAGE = 20;       // a ram costs the player 20
 constexpr int32_t POINTS_PER_RANK = 10;  // a destroyed enemy is worth 10 x (type + 1)
 
+// The hit test skips the bullets that lie above or below every enemy: enemies do
+// not move while hits are resolved, so one band taken before serves every bullet
+// of the tick.
+constexpr double BAND_MARGIN = HIT_BOX_Y + 1.0;  // wider than the hit box, so rounding cannot lose a hit
+
 bool boxes_touch(double ax, double ay, double bx, double by, double halfWidth, double halfHeight) {
     return std::fabs(ax - bx) < halfWidth && std::fabs(ay - by) < halfHeight;
 }
@@ -83,23 +88,41 @@ void damage_player(World* world, int32_t damage, int32_t cause) {
 
 void remove_enemy(World* world, Enemy& enemy) {
     enemy.alive = 0;
+    world->enemySlots &= ~(uint64_t{1} << (&enemy - world->enemies));
     if (world->enemiesAlive > 0) world->enemiesAlive--;
     explosion_add(world, enemy.x, enemy.y, EXPLOSION_DESTROY);
 }
 
-// The first free bullet slot, or -1 with all of them in flight.
-int free_bullet_slot(const World* world) {
-    for (int i = 0; i < MAX_BULLETS; i++) {
-        if (!world->bullets[i].alive) return i;
-    }
-    return -1;
+int free_enemy_slot(const World* world) {
+    return world->enemySlots == ALL_ENEMY_SLOTS ? -1 : lowest_slot(~world->enemySlots);
 }
 
-int free_enemy_slot(const World* world) {
-    for (int i = 0; i < MAX_ENEMIES; i++) {
-        if (!world->enemies[i].alive) return i;
+// Calls visit(slot) for each slot of a set in slot order, from a copy of the set
+// taken at the start: a visit may free its own slot or fill others.
+template <typename Visit>
+void each_slot(uint64_t bits, int base, Visit visit) {
+    for (; bits != 0; bits &= bits - 1) visit(base + lowest_slot(bits));
+}
+
+// The bullets in flight, the player's, or the enemies', as Visit asks.
+enum BulletSide { ALL_BULLETS, PLAYER_BULLETS, ENEMY_BULLETS };
+
+template <BulletSide Side, typename Visit>
+void each_bullet(const World* world, Visit visit) {
+    for (int word = 0; word < MAX_BULLETS / 64; word++) {
+        uint64_t bits = world->bulletSlots[word];
+        if (Side == PLAYER_BULLETS) bits &= world->playerBullets[word];
+        if (Side == ENEMY_BULLETS) bits &= ~world->playerBullets[word];
+        each_slot(bits, word * 64, visit);
     }
-    return -1;
+}
+
+void remove_bullet(World* world, Bullet& b) {
+    b.alive = 0;
+    const auto slot = static_cast<int>(&b - world->bullets);
+    const uint64_t keep = ~(uint64_t{1} << (slot % 64));
+    world->bulletSlots[slot / 64] &= keep;
+    world->playerBullets[slot / 64] &= keep;
 }
 
 // Type 0 only in the first wave of level 1; type 2 only from wave 2 at level 2 on.
@@ -125,21 +148,15 @@ void place_enemy(World* world, Enemy& enemy) {
     enemy.fireCooldown = static_cast<int32_t>(rng_remainder(rng_next(world), FIRST_FIRE_SPREAD)) + FIRST_FIRE_DELAY;
     enemy.alive = 1;
     enemy.hit = 0;
+    world->enemySlots |= uint64_t{1} << (&enemy - world->enemies);
     world->enemiesAlive++;
 }
 
 // Places one enemy bullet, or none with the table full; the next shot is scheduled either way.
 void enemy_fire(World* world, Enemy& enemy) {
-    int slot = free_bullet_slot(world);
-    if (slot >= 0) {
-        Bullet& b = world->bullets[slot];
-        b.x = enemy.x;
-        b.y = enemy.y + ENEMY_BULLET_OFFSET;
-        b.vy = static_cast<double>(world->level) * ENEMY_BULLET_SPEED_PER_LEVEL + ENEMY_BULLET_SPEED;
-        b.damage = ENEMY_BULLET_DAMAGE + ENEMY_BULLET_DAMAGE_PER_TYPE * enemy.type;
-        b.alive = 1;
-        b.friendly = 0;
-    }
+    bullet_add(world, enemy.x, enemy.y + ENEMY_BULLET_OFFSET,
+               static_cast<double>(world->level) * ENEMY_BULLET_SPEED_PER_LEVEL + ENEMY_BULLET_SPEED,
+               ENEMY_BULLET_DAMAGE + ENEMY_BULLET_DAMAGE_PER_TYPE * enemy.type, 0);
     enemy.fireCooldown = static_cast<int32_t>(rng_remainder(rng_next(world), FIRE_SPREAD)) + FIRE_DELAY;
 }
 
@@ -205,67 +222,78 @@ void spawn_enemies(World* world) {
 }
 
 // enemies descend, drift, fire and escape
-// Returns one past the highest slot still in use: the later passes stop there,
-// since no enemy appears after this step.
-int move_enemies(World* world) {
-    int end = 0;
-    for (int i = 0; i < MAX_ENEMIES; i++) {
-        Enemy& enemy = world->enemies[i];
-        if (!enemy.alive) continue;
-        advance_enemy(world, enemy);
-        if (enemy.alive) end = i + 1;
-    }
-    return end;
+void move_enemies(World* world) {
+    each_slot(world->enemySlots, 0, [world](int i) { advance_enemy(world, world->enemies[i]); });
 }
 
 // bullet flight
-// Returns one past the highest slot still in flight: no bullet is fired after
-// this step, so the later passes stop there.
-int fly_bullets(World* world) {
-    int end = 0;
-    for (int i = 0; i < MAX_BULLETS; i++) {
+void fly_bullets(World* world) {
+    each_bullet<ALL_BULLETS>(world, [world](int i) {
         Bullet& b = world->bullets[i];
-        if (!b.alive) continue;
         // Bullets never move sideways.
         b.y = b.y + b.vy;
-        if (b.y < BULLET_TOP || b.y > BULLET_BOTTOM) b.alive = 0;
-        if (b.alive) end = i + 1;
+        if (b.y < BULLET_TOP || b.y > BULLET_BOTTOM) remove_bullet(world, b);
+    });
+}
+
+// The band of y that holds every live enemy, widened by the margin: a bullet
+// outside it touches none of them.
+struct Band {
+    double top;
+    double bottom;
+};
+
+Band enemy_band(const World* world) {
+    double top = INFINITY;  // NaN, which touches nothing, widens nothing
+    double bottom = -INFINITY;
+    each_slot(world->enemySlots, 0, [world, &top, &bottom](int i) {
+        const double y = world->enemies[i].y;
+        if (y < top) top = y;
+        if (y > bottom) bottom = y;
+    });
+    return Band{top - BAND_MARGIN, bottom + BAND_MARGIN};
+}
+
+// The first live enemy, in slot order, that a player bullet overlaps; -1 for none.
+int enemy_hit_by(const World* world, const Bullet& b) {
+    for (uint64_t live = world->enemySlots; live != 0; live &= live - 1) {
+        const int j = lowest_slot(live);
+        const Enemy& enemy = world->enemies[j];
+        if (boxes_touch(b.x, b.y, enemy.x, enemy.y, HIT_BOX_X, HIT_BOX_Y)) return j;
     }
-    return end;
+    return -1;
 }
 
 // player bullets against enemies
-void player_bullets_hit(World* world, int bullets, int enemies) {
-    for (int i = 0; i < bullets; i++) {
+void player_bullets_hit(World* world) {
+    const Band band = enemy_band(world);
+    each_bullet<PLAYER_BULLETS>(world, [world, band](int i) {
         Bullet& b = world->bullets[i];
-        if (!b.alive || !b.friendly) continue;
+        if (!(b.y > band.top && b.y < band.bottom)) return;
         // A bullet hits at most one enemy: the lowest slot it overlaps.
-        for (int j = 0; j < enemies; j++) {
-            Enemy& enemy = world->enemies[j];
-            if (!enemy.alive || !boxes_touch(b.x, b.y, enemy.x, enemy.y, HIT_BOX_X, HIT_BOX_Y)) continue;
-            b.alive = 0;
-            enemy.hp -= b.damage;
-            enemy.hit = ENEMY_HIT_FLASH;
-            if (enemy.hp <= 0) {
-                const int32_t points = POINTS_PER_RANK * (enemy.type + 1);
-                world->score += points;
-                event_add_enemy(world, EVENT_DESTROYED, CAUSE_SHOT, enemy.type, points, enemy.x, enemy.y);
-                remove_enemy(world, enemy);
-            } else {
-                explosion_add(world, b.x, b.y, EXPLOSION_HIT);
-            }
-            break;
+        const int j = enemy_hit_by(world, b);
+        if (j < 0) return;
+        Enemy& enemy = world->enemies[j];
+        remove_bullet(world, b);
+        enemy.hp -= b.damage;
+        enemy.hit = ENEMY_HIT_FLASH;
+        if (enemy.hp <= 0) {
+            const int32_t points = POINTS_PER_RANK * (enemy.type + 1);
+            world->score += points;
+            event_add_enemy(world, EVENT_DESTROYED, CAUSE_SHOT, enemy.type, points, enemy.x, enemy.y);
+            remove_enemy(world, enemy);
+        } else {
+            explosion_add(world, b.x, b.y, EXPLOSION_HIT);
         }
-    }
+    });
 }
 
 // enemy bullets against the player
-void enemy_bullets_hit(World* world, int bullets) {
-    for (int i = 0; i < bullets; i++) {
+void enemy_bullets_hit(World* world) {
+    each_bullet<ENEMY_BULLETS>(world, [world](int i) {
         Bullet& b = world->bullets[i];
-        if (!b.alive || b.friendly) continue;
-        if (!boxes_touch(b.x, b.y, world->px, world->py, HIT_BOX_X, HIT_BOX_Y)) continue;
-        b.alive = 0;
+        if (!boxes_touch(b.x, b.y, world->px, world->py, HIT_BOX_X, HIT_BOX_Y)) return;
+        remove_bullet(world, b);
         if (world->shield > 0) {
             damage_player(world, b.damage, CAUSE_BULLET);  // the shield takes it
             explosion_add(world, b.x, b.y, EXPLOSION_SHIELD);
@@ -273,24 +301,27 @@ void enemy_bullets_hit(World* world, int bullets) {
             damage_player(world, b.damage, CAUSE_BULLET);
             explosion_add(world, b.x, b.y, EXPLOSION_DESTROY);
         }
-    }
+    });
 }
 
 // collisions with the ship
-void enemies_ram_ship(World* world, int enemies) {
-    for (int i = 0; i < enemies; i++) {
+void enemies_ram_ship(World* world) {
+    each_slot(world->enemySlots, 0, [world](int i) {
         Enemy& enemy = world->enemies[i];
-        if (!enemy.alive || !boxes_touch(enemy.x, enemy.y, world->px, world->py, RAM_BOX_X, RAM_BOX_Y)) continue;
+        if (!boxes_touch(enemy.x, enemy.y, world->px, world->py, RAM_BOX_X, RAM_BOX_Y)) return;
         // A ram earns no points, and destroys the enemy under the shield too.
         event_add_enemy(world, EVENT_DESTROYED, CAUSE_RAM, enemy.type, 0, enemy.x, enemy.y);
         damage_player(world, RAM_DAMAGE, CAUSE_RAM);
         remove_enemy(world, enemy);
-    }
+    });
 }
 
 // explosions fade
 void fade_explosions(World* world) {
-    for (Explosion& e : world->explosions) count_down(e.life);
+    each_slot(world->explosionSlots, 0, [world](int i) {
+        Explosion& e = world->explosions[i];
+        if (--e.life <= 0) world->explosionSlots &= ~(uint32_t{1} << i);
+    });
 }
 
 // judgement: defeat first, then the next wave or victory
@@ -320,11 +351,11 @@ void world_tick(World* world) {
     advance_clock(world);
     run_timers(world);
     spawn_enemies(world);
-    const int enemies = move_enemies(world);
-    const int bullets = fly_bullets(world);
-    player_bullets_hit(world, bullets, enemies);
-    enemy_bullets_hit(world, bullets);
-    enemies_ram_ship(world, enemies);
+    move_enemies(world);
+    fly_bullets(world);
+    player_bullets_hit(world);
+    enemy_bullets_hit(world);
+    enemies_ram_ship(world);
     fade_explosions(world);
     judge(world);
 }

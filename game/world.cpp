@@ -45,9 +45,9 @@ double rng_fraction(uint32_t draw) {
 // The slot a new explosion takes: the first free one, or, with all in use, the
 // one with the least life left (the lowest index among equals).
 static int explosion_slot(const World* world) {
+    if (world->explosionSlots != ALL_EXPLOSION_SLOTS) return lowest_slot(~world->explosionSlots);
     int best = 0;
-    for (int i = 0; i < MAX_EXPLOSIONS; i++) {
-        if (world->explosions[i].life <= 0) return i;
+    for (int i = 1; i < MAX_EXPLOSIONS; i++) {
         if (world->explosions[i].life < world->explosions[best].life) best = i;
     }
     return best;
@@ -55,12 +55,55 @@ static int explosion_slot(const World* world) {
 
 void explosion_add(World* world, double x, double y, int32_t kind) {
     if (world == nullptr) return;
-    Explosion& e = world->explosions[explosion_slot(world)];
+    const int slot = explosion_slot(world);
+    Explosion& e = world->explosions[slot];
     e.x = x;
     e.y = y;
     e.kind = kind;
     e.life = kind == EXPLOSION_SHIELD ? SHIELD_EXPLOSION_LIFE : EXPLOSION_LIFE;
     e.maxLife = e.life;
+    world->explosionSlots |= uint32_t{1} << slot;
+}
+
+Bullet* bullet_add(World* world, double x, double y, double vy, int32_t damage, int32_t friendly) {
+    if (world == nullptr) return nullptr;
+    for (int word = 0; word < MAX_BULLETS / 64; word++) {
+        const uint64_t free = ~world->bulletSlots[word];
+        if (free == 0) continue;
+        const int slot = lowest_slot(free);
+        world->bulletSlots[word] |= uint64_t{1} << slot;
+        if (friendly) world->playerBullets[word] |= uint64_t{1} << slot;
+        Bullet& b = world->bullets[word * 64 + slot];
+        b.x = x;
+        b.y = y;
+        b.vy = vy;
+        b.damage = damage;
+        b.alive = 1;
+        b.friendly = friendly;
+        return &b;
+    }
+    return nullptr;
+}
+
+void world_index_slots(World* world) {
+    if (world == nullptr) return;
+    world->enemySlots = 0;
+    for (int i = 0; i < MAX_ENEMIES; i++) {
+        if (world->enemies[i].alive) world->enemySlots |= uint64_t{1} << i;
+    }
+    for (int word = 0; word < MAX_BULLETS / 64; word++) {
+        world->bulletSlots[word] = 0;
+        world->playerBullets[word] = 0;
+    }
+    for (int i = 0; i < MAX_BULLETS; i++) {
+        const Bullet& b = world->bullets[i];
+        if (b.alive) world->bulletSlots[i / 64] |= uint64_t{1} << (i % 64);
+        if (b.alive && b.friendly) world->playerBullets[i / 64] |= uint64_t{1} << (i % 64);
+    }
+    world->explosionSlots = 0;
+    for (int i = 0; i < MAX_EXPLOSIONS; i++) {
+        if (world->explosions[i].life > 0) world->explosionSlots |= uint32_t{1} << i;
+    }
 }
 
 }  // namespace prendax

@@ -2,6 +2,7 @@
 // slot tables and the single random generator every decision draws from.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "compiler/enum_table.h"
@@ -134,7 +135,21 @@ struct World {
     int32_t width;
     int32_t height;
     EventLog* events;  // null: no events recorded; a tool attaches a log after world_init, which clears it
+    // The live slots of each table as bits (bit i for slot i), kept by every
+    // function that fills or frees a slot, so that a tick visits only the slots
+    // in use, still in slot order.
+    uint64_t enemySlots;                       // bit i: enemies[i].alive is set
+    uint64_t bulletSlots[MAX_BULLETS / 64];    // bit i % 64 of word i / 64: bullets[i].alive is set
+    uint64_t playerBullets[MAX_BULLETS / 64];  // the same bits for the bullets in flight with friendly set
+    uint32_t explosionSlots;                   // bit i: explosions[i].life is above 0
 };
+static_assert(MAX_ENEMIES <= 64 && MAX_BULLETS % 64 == 0 && MAX_EXPLOSIONS <= 32);
+
+inline constexpr uint64_t ALL_ENEMY_SLOTS = ~uint64_t{0} >> (64 - MAX_ENEMIES);
+inline constexpr uint32_t ALL_EXPLOSION_SLOTS = ~uint32_t{0} >> (32 - MAX_EXPLOSIONS);
+
+// The slot of the lowest bit of a non-empty set.
+inline int lowest_slot(uint64_t bits) { return std::countr_zero(bits); }
 
 void world_init(World* world, int32_t level, uint32_t seed);
 // xorshift32 with shifts 13, 17, 5; returns the new state.
@@ -144,5 +159,10 @@ uint32_t rng_remainder(uint32_t draw, uint32_t m);
 // (draw mod 100000) / 100000.0, in [0, 0.99999].
 double rng_fraction(uint32_t draw);
 void explosion_add(World* world, double x, double y, int32_t kind);
+// Fires a bullet from the first free slot: null, and nothing fired, with all of them in flight.
+Bullet* bullet_add(World* world, double x, double y, double vy, int32_t damage, int32_t friendly);
+// Rebuilds the live-slot sets from the alive flags and lives, for a world whose
+// tables were written field by field rather than through the world's functions.
+void world_index_slots(World* world);
 
 }  // namespace prendax

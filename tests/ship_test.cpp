@@ -33,6 +33,7 @@ void put_enemy(World& w, int slot, double x, double y, int32_t alive = 1) {
     w.enemies[slot].alive = alive;
     w.enemies[slot].hp = 1;
     if (alive) w.enemiesAlive++;
+    world_index_slots(&w);
 }
 
 TEST(ShipMove, StepsAndClampsToTheBand) {
@@ -64,6 +65,7 @@ TEST(ShipShoot, OneBulletPerCooldown) {
     World w;
     world_init(&w, 1, 1);
     w.bullets[0].alive = 1;  // an enemy bullet already in the first slot
+    world_index_slots(&w);
     w.px = 100.0;
     w.py = 400.0;
     ship_shoot(&w);
@@ -84,6 +86,7 @@ TEST(ShipShoot, FullTableStillStartsTheCooldownAndEndedMatchDoesNothing) {
     World w;
     world_init(&w, 1, 1);
     for (Bullet& b : w.bullets) b = Bullet{5.0, 5.0, 2.0, 1, 0, 9};
+    world_index_slots(&w);
     ship_shoot(&w);
     EXPECT_EQ(w.shootCooldown, 7);
     EXPECT_EQ(live_bullets(w, 1), 0);
@@ -156,7 +159,10 @@ TEST(ShipShield, ProtectsForTheNext179TicksAndReturnsAfter600) {
     for (int k = 1; k <= 600; k++) {
         SCOPED_TRACE(k);
         bool probe = k == 1 || k == 179 || k == 180;
-        if (probe) w.bullets[0] = Bullet{w.px, w.py - 2.0, 2.0, 1, 0, 9};  // lands on the ship
+        if (probe) {
+            w.bullets[0] = Bullet{w.px, w.py - 2.0, 2.0, 1, 0, 9};  // lands on the ship
+            world_index_slots(&w);
+        }
         int32_t health = w.health;
         world_tick(&w);  // tick T + k
         ASSERT_EQ(w.status, GAME_PLAYING);

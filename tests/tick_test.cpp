@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -38,12 +40,14 @@ Enemy& add_enemy(World& w, int slot, double x, double y, int32_t type = 0, int32
     e.alive = 1;
     e.fireCooldown = 1000;
     w.enemiesAlive++;
+    world_index_slots(&w);
     return e;
 }
 
 Bullet& add_bullet(World& w, int slot, double x, double y, double vy, int32_t friendly, int32_t damage) {
     Bullet& b = w.bullets[slot];
     b = Bullet{x, y, vy, 1, friendly, damage};
+    world_index_slots(&w);
     return b;
 }
 
@@ -572,6 +576,7 @@ TEST(Timers, CountDownToZeroAndStop) {
     w.explosions[0].life = 1;
     w.explosions[1].life = 36;
     w.explosions[2].life = -3;
+    world_index_slots(&w);
     world_tick(&w);
     EXPECT_EQ(w.shootCooldown, 0);
     EXPECT_EQ(w.shieldCooldown, 599);
@@ -707,6 +712,42 @@ void play_robot_turn(World* w) {
     if (w->ticks % 50 == 0) ship_shield(w);
     if (world_builtin(w, 3, 4.0, 1) == 0.0) ship_move(w, 0);
     if (w->ticks % 3 == 0) ship_move(w, 1);
+}
+
+// The live-slot sets the world keeps as it goes agree with its tables, as
+// world_index_slots reads them, after every tick and every robot turn.
+void expect_slot_sets_match_tables(const World& w) {
+    World copy = w;
+    world_index_slots(&copy);
+    ASSERT_EQ(w.enemySlots, copy.enemySlots);
+    for (int word = 0; word < MAX_BULLETS / 64; word++) {
+        ASSERT_EQ(w.bulletSlots[word], copy.bulletSlots[word]) << "word " << word;
+        ASSERT_EQ(w.playerBullets[word], copy.playerBullets[word]) << "word " << word;
+    }
+    ASSERT_EQ(w.explosionSlots, copy.explosionSlots);
+}
+
+TEST(SlotSets, FollowTheTablesThroughWholeMatches) {
+    static World w;
+    int sawEnemies = 0;
+    int sawBullets = 0;
+    for (uint32_t seed : {1u, 77u, 424242u}) {
+        for (int32_t level = 1; level <= 3; level++) {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << " level " << level);
+            world_init(&w, level, seed);
+            for (int t = 0; t < 3000 && w.status == GAME_PLAYING; t++) {
+                world_tick(&w);
+                expect_slot_sets_match_tables(w);
+                play_robot_turn(&w);
+                expect_slot_sets_match_tables(w);
+                if (HasFatalFailure()) return;
+                sawEnemies = std::max(sawEnemies, std::popcount(w.enemySlots));
+                sawBullets = std::max(sawBullets, std::popcount(w.bulletSlots[0]) + std::popcount(w.bulletSlots[1]));
+            }
+        }
+    }
+    EXPECT_GE(sawEnemies, 5);  // the matches did fill the tables somewhat
+    EXPECT_GE(sawBullets, 10);
 }
 
 TEST(Replay, SameSeedAndInputsGiveIdenticalWorldsTickByTick) {

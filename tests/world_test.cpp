@@ -118,6 +118,7 @@ TEST(Explosions, FirstFreeSlotAndLifeByKind) {
 
     // A slot whose life ran out (or below) is free again and is taken before any later one.
     w.explosions[1].life = 0;
+    world_index_slots(&w);
     explosion_add(&w, 1.0, 2.0, EXPLOSION_DESTROY);
     EXPECT_EQ(w.explosions[1].kind, EXPLOSION_DESTROY);
     EXPECT_EQ(w.explosions[1].life, 24);
@@ -152,6 +153,7 @@ TEST(Explosions, FullTableReplacesTheLeastLifeLowestSlotFirst) {
         for (const Life& l : c.lives) {
             if (l.slot >= 0) w.explosions[l.slot].life = l.life;
         }
+        world_index_slots(&w);
         explosion_add(&w, 99.0, 98.0, EXPLOSION_SHIELD);
         for (int i = 0; i < MAX_EXPLOSIONS; i++) {
             if (i == c.expectedSlot) {

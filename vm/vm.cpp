@@ -794,11 +794,4 @@ int32_t vm_whole_number(double value) {
     return static_cast<int32_t>(value);
 }
 
-// The host writes the reserved variables 0..5 even though they are read-only to programs.
-void vm_set_reserved(Vm* vm, int32_t index, double value) {
-    if (vm == nullptr) return;
-    if (index < 0 || index >= RESERVED_VARS || index >= vm->varCount) return;
-    vm->vars[index].value = value;
-}
-
 }  // namespace prendax

@@ -90,7 +90,13 @@ void vm_error(Vm* vm, int32_t line, const char* format, ...) __attribute__((form
 // values outside the signed 32-bit range give -2147483648.
 int32_t vm_whole_number(double value);
 
-// Stores a number into reserved variable 0..5 (when the machine has it).
-void vm_set_reserved(Vm* vm, int32_t index, double value);
+// Stores a number into reserved variable 0..5 (when the machine has it). The
+// host writes them even though they are read-only to programs. Inline: a match
+// sets all six twice a tick.
+inline void vm_set_reserved(Vm* vm, int32_t index, double value) {
+    if (vm == nullptr) return;
+    if (index < 0 || index >= RESERVED_VARS || index >= vm->varCount) return;
+    vm->vars[index].value = value;
+}
 
 }  // namespace prendax
