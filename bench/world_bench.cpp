@@ -40,7 +40,7 @@ void fill_tables(World* w) {
         b.friendly = 1;
         b.damage = 1;
     }
-    for (int i = 0; i < MAX_EXPLOSIONS; i++) explosion_add(w, 10.0 * i, 300.0, i % 3);
+    for (int i = 0; i < MAX_EXPLOSIONS; i++) explosion_add(w, 10.0 * i, 300.0, static_cast<ExplosionKind>(i % 3));
     world_index_slots(w);
 }
 

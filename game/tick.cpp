@@ -126,16 +126,16 @@ void remove_bullet(World* world, Bullet& b) {
 }
 
 // Type 0 only in the first wave of level 1; type 2 only from wave 2 at level 2 on.
-int32_t enemy_type(const World* world, uint32_t roll) {
-    if (world->level <= 1 && world->wave <= 1) return 0;
-    if (world->level >= 2 && world->wave >= 2 && roll < TYPE2_ROLL_BELOW) return 2;
-    if (roll < TYPE1_ROLL_BELOW) return 1;
-    return 0;
+EnemyType enemy_type(const World* world, uint32_t roll) {
+    if (world->level <= 1 && world->wave <= 1) return ENEMY_LIGHT;
+    if (world->level >= 2 && world->wave >= 2 && roll < TYPE2_ROLL_BELOW) return ENEMY_HEAVY;
+    if (roll < TYPE1_ROLL_BELOW) return ENEMY_MEDIUM;
+    return ENEMY_LIGHT;
 }
 
 // Fills a cleared slot; the five draws come in this order: type, x, y, phase, first fire delay.
 void place_enemy(World* world, Enemy& enemy) {
-    int32_t type = enemy_type(world, rng_remainder(rng_next(world), TYPE_ROLL_RANGE));
+    const EnemyType type = enemy_type(world, rng_remainder(rng_next(world), TYPE_ROLL_RANGE));
     double extra = SPEED_PER_TYPE * static_cast<double>(type);
     enemy.type = type;
     enemy.hp = type + 1;
@@ -339,7 +339,7 @@ void judge(World* world) {
     }
     world->wave++;
     event_add(world, EVENT_WAVE, CAUSE_NONE, world->wave, world->px, world->py);
-    world->toSpawn = world->wave + world->level + WAVE_EXTRA_ENEMIES;
+    world->toSpawn = wave_size(world->wave, world->level);
     world->spawnTimer = WAVE_SPAWN_DELAY;
 }
 

@@ -19,8 +19,10 @@ void world_init(World* world, int32_t level, uint32_t seed) {
     world->spawnTimer = WAVE_SPAWN_DELAY;
     world->level = level < MIN_LEVEL ? MIN_LEVEL : (level > MAX_LEVEL ? MAX_LEVEL : level);
     world->rng = seed == 0 ? ZERO_SEED_STATE : seed;
-    world->toSpawn = FIRST_WAVE + world->level + WAVE_EXTRA_ENEMIES;
+    world->toSpawn = wave_size(FIRST_WAVE, world->level);
 }
+
+int32_t wave_size(int32_t wave, int32_t level) { return wave + level + WAVE_EXTRA_ENEMIES; }
 
 uint32_t rng_next(World* world) {
     if (world == nullptr) return 0;
@@ -53,7 +55,7 @@ static int explosion_slot(const World* world) {
     return best;
 }
 
-void explosion_add(World* world, double x, double y, int32_t kind) {
+void explosion_add(World* world, double x, double y, ExplosionKind kind) {
     if (world == nullptr) return;
     const int slot = explosion_slot(world);
     Explosion& e = world->explosions[slot];

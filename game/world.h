@@ -67,9 +67,13 @@ inline constexpr ExplosionKindRow EXPLOSION_KIND_TABLE[] = {
 static_assert(table_is_dense(EXPLOSION_KIND_TABLE) &&
               sizeof(EXPLOSION_KIND_TABLE) / sizeof(EXPLOSION_KIND_TABLE[0]) == 3);
 
-// Enemy types by rank: a type-t enemy has t + 1 hit points and is worth
-// 10 x (t + 1); the heavier ones come only in later waves and levels.
-enum EnemyType : int32_t { ENEMY_LIGHT, ENEMY_MEDIUM, ENEMY_HEAVY };
+// An enemy of type t has t + 1 hit points, is 0.08 x t faster than type 0,
+// fires bullets of 9 + 3 x t damage and is worth 10 x (t + 1) points.
+enum EnemyType : int32_t {
+    ENEMY_LIGHT,   // the only type in wave 1 of level 1
+    ENEMY_MEDIUM,  // from every wave but the first of level 1 on
+    ENEMY_HEAVY,   // only from wave 2 at level 2 on
+};
 
 struct EnemyTypeRow {
     EnemyType value;
@@ -84,56 +88,56 @@ inline constexpr EnemyTypeRow ENEMY_TYPE_TABLE[] = {
 static_assert(table_is_dense(ENEMY_TYPE_TABLE) && sizeof(ENEMY_TYPE_TABLE) / sizeof(ENEMY_TYPE_TABLE[0]) == 3);
 
 struct Enemy {
-    double x;
-    double y;
-    double speed;
-    double phase;
-    int32_t hp;
-    int32_t type;
-    int32_t alive;
-    int32_t fireCooldown;
-    int32_t hit;
+    double x;              // centre, field units; kept within 18..462
+    double y;              // centre, field units, growing downwards; starts at -64..-24, escapes below 612
+    double speed;          // field units descended per tick: 0.34 + 0.05 x level + 0.035 x wave + 0.08 x type
+    double phase;          // radians in [0, 6.283): where the sideways drift starts
+    int32_t hp;            // hit points left: type + 1 at spawn
+    EnemyType type;        // 0..2
+    int32_t alive;         // 0/1: the slot is in use
+    int32_t fireCooldown;  // ticks until it may fire; 0 = ready once inside the fire band
+    int32_t hit;           // ticks left of the flash after a hit, 0..6
 };
 
 struct Bullet {
-    double x;
-    double y;
-    double vy;
-    int32_t alive;
-    int32_t friendly;
-    int32_t damage;
+    double x;          // field units; never changes in flight
+    double y;          // field units; in flight while -24..664
+    double vy;         // field units per tick: -7 for the player's, 2.1 + 0.15 x level for an enemy's
+    int32_t alive;     // 0/1: in flight
+    int32_t friendly;  // 1 the player's, 0 an enemy's
+    int32_t damage;    // health it takes: 1 for the player's, 9 + 3 x type for an enemy's
 };
 
 struct Explosion {
-    double x;
-    double y;
-    int32_t life;
-    int32_t maxLife;
-    int32_t kind;
+    double x;            // field units
+    double y;            // field units
+    int32_t life;        // ticks left; the slot is free at 0 or less
+    int32_t maxLife;     // ticks at the start: 36 for the shield, 24 otherwise
+    ExplosionKind kind;  // 0..2
 };
 
 struct World {
-    double px;
-    double py;
-    int32_t health;
-    int32_t score;
-    int32_t level;
-    int32_t wave;
-    int32_t shield;
-    int32_t shieldCooldown;
-    int32_t shootCooldown;
-    int32_t ticks;
-    Enemy enemies[MAX_ENEMIES];
-    Bullet bullets[MAX_BULLETS];
-    Explosion explosions[MAX_EXPLOSIONS];
-    int32_t toSpawn;
-    int32_t spawnTimer;
-    int32_t enemiesAlive;
-    int32_t status;
-    uint32_t rng;
-    int32_t hitFlash;
-    int32_t width;
-    int32_t height;
+    double px;                             // ship x, field units, 24..456
+    double py;                             // ship y, field units, 330..604
+    int32_t health;                        // 0..100; 0 loses the match
+    int32_t score;                         // points, 0 or more
+    int32_t level;                         // 1..3
+    int32_t wave;                          // 1..3
+    int32_t shield;                        // ticks left with the shield up; 0 = down
+    int32_t shieldCooldown;                // ticks until the shield can be raised again, 0..600
+    int32_t shootCooldown;                 // ticks until the ship can fire again, 0..7
+    int32_t ticks;                         // ticks played, saturating at INT32_MAX
+    Enemy enemies[MAX_ENEMIES];            // slots; free where alive is 0
+    Bullet bullets[MAX_BULLETS];           // slots, the player's and the enemies'; free where alive is 0
+    Explosion explosions[MAX_EXPLOSIONS];  // slots; free where life is 0 or less
+    int32_t toSpawn;                       // enemies of this wave still to appear
+    int32_t spawnTimer;                    // ticks until the next enemy appears
+    int32_t enemiesAlive;                  // enemy slots in use, never below 0
+    int32_t status;                        // a GameStatus: 0 playing, 1 won, 2 lost
+    uint32_t rng;                          // xorshift32 state, never 0
+    int32_t hitFlash;                      // ticks left of the ship's flash after damage, 0..8
+    int32_t width;                         // field width, 480
+    int32_t height;                        // field height, 640
     EventLog* events;  // null: no events recorded; a tool attaches a log after world_init, which clears it
     // The live slots of each table as bits (bit i for slot i), kept by every
     // function that fills or frees a slot, so that a tick visits only the slots
@@ -152,13 +156,15 @@ inline constexpr uint32_t ALL_EXPLOSION_SLOTS = ~uint32_t{0} >> (32 - MAX_EXPLOS
 inline int lowest_slot(uint64_t bits) { return std::countr_zero(bits); }
 
 void world_init(World* world, int32_t level, uint32_t seed);
+// The enemies of a wave: wave + level + 3.
+int32_t wave_size(int32_t wave, int32_t level);
 // xorshift32 with shifts 13, 17, 5; returns the new state.
 uint32_t rng_next(World* world);
 // The unsigned remainder of a draw by m.
 uint32_t rng_remainder(uint32_t draw, uint32_t m);
 // (draw mod 100000) / 100000.0, in [0, 0.99999].
 double rng_fraction(uint32_t draw);
-void explosion_add(World* world, double x, double y, int32_t kind);
+void explosion_add(World* world, double x, double y, ExplosionKind kind);
 // Fires a bullet from the first free slot: null, and nothing fired, with all of them in flight.
 Bullet* bullet_add(World* world, double x, double y, double vy, int32_t damage, int32_t friendly);
 // Rebuilds the live-slot sets from the alive flags and lives, for a world whose

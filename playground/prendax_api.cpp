@@ -111,7 +111,7 @@ void digest_world(Digest& d) {
     }
     for (const prendax::Enemy& e : world.enemies) {
         for (double v : {e.x, e.y, e.speed, e.phase}) d.add(v);
-        for (int32_t v : {e.hp, e.type, e.alive, e.fireCooldown, e.hit}) d.add(v);
+        for (int32_t v : {e.hp, static_cast<int32_t>(e.type), e.alive, e.fireCooldown, e.hit}) d.add(v);
     }
     for (const prendax::Bullet& b : world.bullets) {
         for (double v : {b.x, b.y, b.vy}) d.add(v);
@@ -119,7 +119,7 @@ void digest_world(Digest& d) {
     }
     for (const prendax::Explosion& x : world.explosions) {
         for (double v : {x.x, x.y}) d.add(v);
-        for (int32_t v : {x.life, x.maxLife, x.kind}) d.add(v);
+        for (int32_t v : {x.life, x.maxLife, static_cast<int32_t>(x.kind)}) d.add(v);
     }
 }
 

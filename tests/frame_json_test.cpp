@@ -105,7 +105,7 @@ TEST(FrameJson, OneObjectDocumentsAreTheHalvesOfTheFrame) {
     world_init(r.world.get(), 3, 1);
     r.vm->error = Diagnostic{PHASE_EJECUCION, 4, 0, "x"};
     r.vm->hasError = 1;
-    r.world->enemies[5] = Enemy{10.5, 20.25, 1, 0, 2, 1, 1, 0, 3};
+    r.world->enemies[5] = Enemy{10.5, 20.25, 1, 0, 2, ENEMY_MEDIUM, 1, 0, 3};
     std::string vm = vm_text(r.vm.get());
     std::string world = world_text(r.world.get());
     EXPECT_EQ(frame_text(r.vm.get(), r.world.get()), "{\"vm\":" + vm + ",\"game\":" + world + "}");
@@ -283,16 +283,16 @@ TEST(FrameJson, GameListsKeepSlotOrderAndSkipFreeSlots) {
     Records r;
     world_init(r.world.get(), 1, 1);
     World& w = *r.world;
-    w.enemies[0] = Enemy{1, 2, 0.5, 0.1, 1, 0, 0, 0, 0};  // free: skipped
-    w.enemies[3] = Enemy{100.5, 40, 0.5, 0.1, 2, 1, 1, 12, 4};
-    w.enemies[MAX_ENEMIES - 1] = Enemy{7, 8, 0.5, 0.1, 3, 2, 1, 0, 0};
+    w.enemies[0] = Enemy{1, 2, 0.5, 0.1, 1, ENEMY_LIGHT, 0, 0, 0};  // free: skipped
+    w.enemies[3] = Enemy{100.5, 40, 0.5, 0.1, 2, ENEMY_MEDIUM, 1, 12, 4};
+    w.enemies[MAX_ENEMIES - 1] = Enemy{7, 8, 0.5, 0.1, 3, ENEMY_HEAVY, 1, 0, 0};
     w.bullets[2] = Bullet{240, 553, -7, 1, 1, 1};
     w.bullets[9] = Bullet{50, 60, 3, 0, 0, 9};  // free: skipped
     w.bullets[10] = Bullet{50.25, 61.125, 3, 1, 0, 9};
-    w.explosions[0] = Explosion{5, 6, 0, 24, 0};   // spent: skipped
-    w.explosions[1] = Explosion{5, 6, -2, 24, 0};  // spent: skipped
-    w.explosions[4] = Explosion{15, 16, 36, 36, 2};
-    w.explosions[MAX_EXPLOSIONS - 1] = Explosion{0.5, 1e6, 1, 24, 1};
+    w.explosions[0] = Explosion{5, 6, 0, 24, EXPLOSION_HIT};   // spent: skipped
+    w.explosions[1] = Explosion{5, 6, -2, 24, EXPLOSION_HIT};  // spent: skipped
+    w.explosions[4] = Explosion{15, 16, 36, 36, EXPLOSION_SHIELD};
+    w.explosions[MAX_EXPLOSIONS - 1] = Explosion{0.5, 1e6, 1, 24, EXPLOSION_DESTROY};
     std::string text = world_text(r.world.get());
     EXPECT_NE(text.find("\"enemies\":[{\"x\":100.5,\"y\":40,\"hp\":2,\"type\":1,\"hit\":4},"
                         "{\"x\":7,\"y\":8,\"hp\":3,\"type\":2,\"hit\":0}],"

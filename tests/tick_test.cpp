@@ -35,7 +35,7 @@ Enemy& add_enemy(World& w, int slot, double x, double y, int32_t type = 0, int32
     e.y = y;
     e.speed = speed;
     e.phase = still_phase(w);
-    e.type = type;
+    e.type = static_cast<EnemyType>(type);
     e.hp = hp;
     e.alive = 1;
     e.fireCooldown = 1000;
@@ -216,7 +216,7 @@ TEST(Spawning, FreeSlotIsClearedBeforeUse) {
     World w = calm_world(1);
     add_enemy(w, 0, 100.0, 0.0);
     Enemy& stale = w.enemies[1];
-    stale = Enemy{1.0, 2.0, 3.0, 4.0, 5, 2, 0, 7, 4};  // a destroyed enemy's leftovers
+    stale = Enemy{1.0, 2.0, 3.0, 4.0, 5, ENEMY_HEAVY, 0, 7, 4};  // a destroyed enemy's leftovers
     w.toSpawn = 1;
     w.spawnTimer = 1;
     world_tick(&w);

@@ -168,6 +168,12 @@ TEST(Explosions, FullTableReplacesTheLeastLifeLowestSlotFirst) {
     }
 }
 
+TEST(Waves, SizeGrowsWithWaveAndLevel) {
+    EXPECT_EQ(wave_size(1, 1), 5);
+    EXPECT_EQ(wave_size(2, 1), 6);
+    EXPECT_EQ(wave_size(3, 3), 9);
+}
+
 TEST(AbsentWorld, OperationsDoNothing) {
     world_init(nullptr, 1, 1);
     explosion_add(nullptr, 1.0, 2.0, EXPLOSION_HIT);

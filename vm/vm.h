@@ -53,25 +53,25 @@ struct RepeatFrame {
 };
 
 struct Vm {
-    Instruction code[MAX_CODE];
-    int32_t codeCount;
-    VmVar vars[MAX_VARS];
-    int32_t varCount;
-    double stack[MAX_STACK];
-    int32_t sp;
-    int32_t pc;
-    RepeatFrame repeatStack[MAX_REPEAT];
-    int32_t loopDepth;
-    int32_t wait;
-    int32_t haltTicks;
-    VmStatus status;
-    int32_t steps;
-    int32_t ticks;
-    int32_t budgetHits;
-    int32_t hasError;
-    Diagnostic error;
-    VmHost host;
-    VmProfile* profile;  // null: no accounting; a tool attaches one after vm_load, which clears it
+    Instruction code[MAX_CODE];           // the loaded program; slots from codeCount on are zero
+    int32_t codeCount;                    // instructions loaded, 0..2048
+    VmVar vars[MAX_VARS];                 // the six reserved variables first, then the program's
+    int32_t varCount;                     // variables loaded, 0..64
+    double stack[MAX_STACK];              // operand stack; values below sp are live
+    int32_t sp;                           // values on the stack, 0..256
+    int32_t pc;                           // address of the next instruction, 0..codeCount - 1 while running
+    RepeatFrame repeatStack[MAX_REPEAT];  // the REPEAT loops entered, innermost last
+    int32_t loopDepth;                    // REPEAT frames in use, 0..32
+    int32_t wait;                         // ticks left of the current WAIT, 0..600
+    int32_t haltTicks;                    // vm_run calls since the HALT, 0..30
+    VmStatus status;                      // what the machine is doing
+    int32_t steps;                        // instructions executed, saturating at INT32_MAX
+    int32_t ticks;                        // vm_run calls, saturating at INT32_MAX
+    int32_t budgetHits;                   // ticks that ran out of budget with the program still running
+    int32_t hasError;                     // 0/1: error holds the first run-time error
+    Diagnostic error;                     // the first run-time error; empty while hasError is 0
+    VmHost host;                          // the game's operations
+    VmProfile* profile;                   // null: no accounting; a tool attaches one after vm_load, which clears it
 };
 
 // "?" for any value outside the table.
