@@ -984,3 +984,221 @@ TEST_F(VmTest, RandomBytecodeStaysInsideTheTables) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The budgeted run against the machine stepped one instruction at a time.
+
+// MOD of whole numbers takes a shortcut through integer division; every pair
+// must still give what fmod gives, bit for bit (the sign of a zero included).
+TEST_F(VmTest, ModGivesWhatFmodGives) {
+    const double values[] = {
+        0.0,   -0.0,     1.0,          -1.0,          7.0,           -7.0,         3.0,           -3.0,         0.5,
+        -0.5,  2.5,      -2.5,         0.1,           1.0 / 3.0,     6.283,        1e-300,        5e-324,       1e6,
+        -1e6,  100000.5, 2147483647.0, -2147483647.0, -2147483648.0, 2147483648.0, -2147483649.0, 4294967296.0, 1e15,
+        -1e15, 1e300,    -1e300,       INF,           -INF,          NaN};
+    int compared = 0;
+    for (double a : values) {
+        for (double b : values) {
+            if (b == 0.0) continue;  // refused with its error, tested above
+            SCOPED_TRACE(testing::Message() << a << " % " << b);
+            start({push(a), push(b), op(OP_MOD), op(OP_HALT)});
+            vm_run(&vm, 10);  // the budgeted run
+            ASSERT_EQ(vm.status, VM_HALT);
+            ASSERT_EQ(vm.sp, 1);
+            EXPECT_TRUE(same_number(vm.stack[0], std::fmod(a, b))) << vm.stack[0];
+            start({push(a), push(b), op(OP_MOD), op(OP_HALT)});
+            step_while_running();  // one step at a time
+            ASSERT_EQ(vm.sp, 1);
+            EXPECT_TRUE(same_number(vm.stack[0], std::fmod(a, b))) << vm.stack[0];
+            compared++;
+        }
+    }
+    EXPECT_GT(compared, 1000);
+}
+
+// A host whose game ends only through its own operations: after the
+// endAfter-th operation the status turns to endStatus.
+struct OperationsHost {
+    std::vector<std::string> calls;  // every operation, in order, with its arguments
+    int operations = 0;
+    int endAfter = 0;  // 0: never
+    int32_t endStatus = 1;
+    int statusCalls = 0;
+};
+
+OperationsHost* ops_of(void* c) { return static_cast<OperationsHost*>(c); }
+void ops_operation(void* c, const std::string& call) {
+    OperationsHost* h = ops_of(c);
+    h->calls.push_back(call);
+    h->operations++;
+}
+VmHost operations_host(OperationsHost* recorder, int32_t onlyInOperations) {
+    VmHost host{};
+    host.context = recorder;
+    host.move = [](void* c, int32_t d) { ops_operation(c, "move " + std::to_string(d)); };
+    host.shoot = [](void* c) { ops_operation(c, "shoot"); };
+    host.shield = [](void* c) { ops_operation(c, "shield"); };
+    host.builtin = [](void* c, int32_t index, double argument, int32_t hasArgument) {
+        ops_operation(
+            c, "builtin " + std::to_string(index) + " " + std::to_string(argument) + " " + std::to_string(hasArgument));
+        return static_cast<double>(ops_of(c)->operations % 3);
+    };
+    host.gameStatus = [](void* c) {
+        OperationsHost* h = ops_of(c);
+        h->statusCalls++;
+        return h->endAfter > 0 && h->operations >= h->endAfter ? h->endStatus : 0;
+    };
+    host.statusChangesOnlyInOperations = onlyInOperations;
+    return host;
+}
+
+// Mostly well-formed programs, so that runs go on for many ticks: statements
+// that keep the stack balanced, jumps to statement starts, every opcode; now
+// and then a raw instruction that may fault.
+Program generated_program(std::mt19937& gen) {
+    const double numbers[] = {0.0, -0.0, 1.0, -1.0, 2.0, 3.0, 2.5, 7.0, 100.0, 1e10, NaN, INF, -7.0, 0.5};
+    auto pick = [&](int n) { return static_cast<int>(gen() % static_cast<unsigned>(n)); };
+    auto number = [&] { return numbers[pick(14)]; };
+    auto variable = [&] { return 6 + pick(2); };
+    constexpr int32_t TO_STATEMENT = 1 << 20;  // arg = TO_STATEMENT + statement index, resolved below
+    const int count = 3 + pick(25);
+    std::vector<Program> statements;
+    for (int i = 0; i < count; i++) {
+        const int32_t target = TO_STATEMENT + pick(count + 1);
+        Program st;
+        switch (pick(11)) {
+            case 0:
+                st = {push(number()), push(number()), op(OP_ADD + pick(OP_OR - OP_ADD + 1)), op(OP_STORE, variable())};
+                break;
+            case 1: st = {op(OP_LOAD, variable()), op(pick(2) ? OP_JZ : OP_JNZ, target)}; break;
+            case 2: st = {op(OP_MOVE_UP + pick(4))}; break;
+            case 3: st = {op(pick(2) ? OP_SHOOT : OP_SHIELD)}; break;
+            case 4: st = {push(pick(4)), op(OP_WAIT)}; break;
+            case 5: st = {op(OP_CALL, pick(3)), op(OP_STORE, variable())}; break;
+            case 6: st = {push(number()), op(OP_CALL, 3), op(OP_STORE, variable())}; break;
+            case 7: st = {op(OP_JMP, target)}; break;
+            case 8:
+                st = {push(pick(4)), op(OP_REPEAT_START, -1), op(OP_SHOOT), op(OP_MOVE_LEFT), op(OP_REPEAT_END)};
+                break;
+            case 9: st = {op(OP_LOAD, variable()), op(OP_NEG), op(OP_NOT), op(OP_STORE, variable())}; break;
+            default: st = {{pick(OPCODE_COUNT + 2), pick(count * 3) - 1, number()}}; break;  // anything
+        }
+        statements.push_back(st);
+    }
+    statements.push_back({pick(2) ? op(OP_HALT) : op(OP_JMP, TO_STATEMENT)});
+    std::vector<int32_t> address;
+    int32_t next = 0;
+    for (const Program& st : statements) {
+        address.push_back(next);
+        next += static_cast<int32_t>(st.size());
+    }
+    address.push_back(next);
+    Program program;
+    for (const Program& st : statements) {
+        for (Ins ins : st) {
+            if (ins.arg >= TO_STATEMENT) ins.arg = address[static_cast<size_t>(ins.arg - TO_STATEMENT)];
+            // A REPEAT_START skips to just past its REPEAT_END, three instructions on.
+            if (ins.op == OP_REPEAT_START && ins.arg == -1) ins.arg = static_cast<int32_t>(program.size()) + 4;
+            program.push_back(ins);
+        }
+    }
+    return program;
+}
+
+struct Machine {
+    Vm vm;
+    OperationsHost host;
+};
+
+void load_machine(Machine& m, const CompileResult& r, int32_t onlyInOperations, int endAfter) {
+    m.host = OperationsHost{};
+    m.host.endAfter = endAfter;
+    const VmHost host = operations_host(&m.host, onlyInOperations);
+    vm_load(&m.vm, &r, &host);
+    vm_reset(&m.vm);
+}
+
+// Everything a tick leaves that anyone can see.
+void expect_same_machine(const Machine& a, const Machine& b) {
+    ASSERT_EQ(a.vm.status, b.vm.status);
+    ASSERT_EQ(a.vm.pc, b.vm.pc);
+    ASSERT_EQ(a.vm.sp, b.vm.sp);
+    for (int32_t i = 0; i < a.vm.sp && i < MAX_STACK; i++) ASSERT_TRUE(same_number(a.vm.stack[i], b.vm.stack[i]));
+    for (int32_t i = 0; i < MAX_VARS; i++) ASSERT_TRUE(same_number(a.vm.vars[i].value, b.vm.vars[i].value));
+    ASSERT_EQ(a.vm.steps, b.vm.steps);
+    ASSERT_EQ(a.vm.ticks, b.vm.ticks);
+    ASSERT_EQ(a.vm.budgetHits, b.vm.budgetHits);
+    ASSERT_EQ(a.vm.loopDepth, b.vm.loopDepth);
+    ASSERT_EQ(a.vm.wait, b.vm.wait);
+    ASSERT_EQ(a.vm.hasError, b.vm.hasError);
+    ASSERT_EQ(a.vm.error.line, b.vm.error.line);
+    ASSERT_STREQ(a.vm.error.message, b.vm.error.message);
+    ASSERT_EQ(a.host.calls, b.host.calls);
+}
+
+// One tick of vm_run done by hand with vm_step, for a machine that is running:
+// up to the budget while it runs, then the tick and budget counters.
+void run_tick_by_steps(Vm* vm, int32_t budget) {
+    int32_t executed = 0;
+    while (executed < budget && vm->status == VM_EJECUTANDO) {
+        vm_step(vm);
+        executed++;
+    }
+    if (executed == budget && vm->status == VM_EJECUTANDO) vm->budgetHits++;
+    vm->ticks++;
+}
+
+// The budgeted run (with the game asked after every instruction, or, for a host
+// that says so, only after its operations) leaves the machine exactly as
+// stepping does: same pc, stack, variables, counters, errors and host calls.
+TEST(VmRunAgainstSteps, GeneratedProgramsGiveTheSameMachine) {
+    static Machine stepped;
+    static Machine askedEveryStep;
+    static Machine askedAfterOperations;
+    static CompileResult r;
+    std::mt19937 gen(4711u);
+    int ended = 0, errors = 0, budgetHits = 0, fewerQuestions = 0;
+    for (int round = 0; round < 600; round++) {
+        SCOPED_TRACE(round);
+        const Program program = generated_program(gen);
+        std::memset(&r, 0, sizeof r);
+        r.ok = 1;
+        r.codeCount = static_cast<int32_t>(program.size());
+        for (size_t i = 0; i < program.size(); i++) {
+            r.code[i].op = static_cast<uint8_t>(program[i].op);
+            r.code[i].arg = program[i].arg;
+            r.code[i].num = program[i].num;
+            r.code[i].line = static_cast<int16_t>(line_of(static_cast<int32_t>(i)));
+        }
+        r.varCount = 8;
+        const int endAfter = round % 3 == 0 ? 0 : 1 + static_cast<int>(gen() % 40u);
+        load_machine(stepped, r, 0, endAfter);
+        load_machine(askedEveryStep, r, 0, endAfter);
+        load_machine(askedAfterOperations, r, 1, endAfter);
+        for (int tick = 0; tick < 40; tick++) {
+            const int32_t budget = 1 + static_cast<int32_t>(gen() % 60u);
+            if (stepped.vm.status == VM_EJECUTANDO) {
+                run_tick_by_steps(&stepped.vm, budget);
+            } else {
+                vm_run(&stepped.vm, budget);  // the halt, wait and final-status bookkeeping
+            }
+            vm_run(&askedEveryStep.vm, budget);
+            vm_run(&askedAfterOperations.vm, budget);
+            expect_same_machine(stepped, askedEveryStep);
+            expect_same_machine(stepped, askedAfterOperations);
+            if (HasFatalFailure()) return;
+        }
+        // The generic host is asked exactly as often as the stepped machine asks it.
+        EXPECT_EQ(askedEveryStep.host.statusCalls, stepped.host.statusCalls);
+        EXPECT_LE(askedAfterOperations.host.statusCalls, askedAfterOperations.host.operations);
+        fewerQuestions += askedAfterOperations.host.statusCalls < stepped.host.statusCalls;
+        ended += stepped.vm.status == VM_VICTORIA;
+        errors += stepped.vm.hasError;
+        budgetHits += stepped.vm.budgetHits > 0;
+    }
+    // The rounds reach every outcome.
+    EXPECT_GT(ended, 50);
+    EXPECT_GT(errors, 50);
+    EXPECT_GT(budgetHits, 50);
+    EXPECT_GT(fewerQuestions, 300);
+}
