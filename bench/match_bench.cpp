@@ -79,6 +79,48 @@ BENCHMARK(BM_DefaultMatch)->Unit(benchmark::kMillisecond);
 void BM_BudgetSaturatedMatch(benchmark::State& state) { play_matches(state, SATURATING_PROGRAM, true); }
 BENCHMARK(BM_BudgetSaturatedMatch)->Unit(benchmark::kMillisecond);
 
+// A small arena sweep in one thread: seeds 1-20 at levels 1, 2 and 3, 900
+// ticks each, of a robot that mostly waits (a shot and a step every 7 ticks)
+// and of one that spends its whole budget every tick; matches per second.
+constexpr const char* WAITING_PROGRAM =
+    "START\n"
+    "WHILE health > 0 {\n"
+    "  SHOOT\n"
+    "  IF enemy_left() { MOVE LEFT } ELSE { IF enemy_right() { MOVE RIGHT } }\n"
+    "  WAIT 7\n"
+    "}\n"
+    "END\n";
+constexpr uint32_t SWEEP_SEEDS = 20;
+constexpr int32_t SWEEP_TICKS = 900;
+
+void play_sweep(benchmark::State& state, const char* program) {
+    if (!compile_source(program, &result, &context)) {
+        state.SkipWithError("the program does not compile");
+        return;
+    }
+    int64_t matches = 0;
+    int64_t ticks = 0;
+    for (auto _ : state) {
+        for (int32_t level = 1; level <= 3; level++) {
+            for (uint32_t seed = 1; seed <= SWEEP_SEEDS; seed++) {
+                match_start(result, level, seed, vm, world);
+                for (int32_t t = 0; t < SWEEP_TICKS && match_tick(vm, world); t++) {}
+                ticks += vm.ticks;
+                matches++;
+            }
+        }
+        benchmark::DoNotOptimize(vm.steps);
+    }
+    state.counters["matches_per_s"] = benchmark::Counter(static_cast<double>(matches), benchmark::Counter::kIsRate);
+    state.counters["ticks_per_match"] = static_cast<double>(ticks) / static_cast<double>(matches);
+}
+
+void BM_SweepWaitingRobot(benchmark::State& state) { play_sweep(state, WAITING_PROGRAM); }
+BENCHMARK(BM_SweepWaitingRobot)->Unit(benchmark::kMillisecond);
+
+void BM_SweepBudgetSaturatedRobot(benchmark::State& state) { play_sweep(state, SATURATING_PROGRAM); }
+BENCHMARK(BM_SweepBudgetSaturatedRobot)->Unit(benchmark::kMillisecond);
+
 // The --frame document written after the default match.
 void BM_FrameAfterDefaultMatch(benchmark::State& state) {
     if (!compile_source(demo_source, &result, &context)) {

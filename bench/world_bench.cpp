@@ -26,7 +26,7 @@ void fill_tables(World* w) {
         e.speed = 0.5;
         e.phase = i * 0.1;
         e.hp = 3;
-        e.type = 2;
+        e.type = ENEMY_HEAVY;
         e.alive = 1;
         e.fireCooldown = 500;
     }
@@ -71,6 +71,52 @@ void BM_TickFullTables(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TickFullTables);
+
+// A tick as most ticks of a match are: three enemies, a dozen bullets of both
+// sides in flight, two explosions fading.
+void fill_few(World* w) {
+    world_init(w, 2, 12345);
+    w->spawnTimer = 1000;
+    for (int i = 0; i < 3; i++) {
+        Enemy& e = w->enemies[i * 5];
+        e.x = 100.0 + i * 120.0;
+        e.y = 80.0 + i * 30.0;
+        e.speed = 0.5;
+        e.phase = i * 0.7;
+        e.hp = 2;
+        e.type = ENEMY_MEDIUM;
+        e.alive = 1;
+        e.fireCooldown = 500;
+    }
+    w->enemiesAlive = 3;
+    for (int i = 0; i < 12; i++) {
+        Bullet& b = w->bullets[i];
+        const bool friendly = i % 3 != 0;
+        b = Bullet{friendly ? 240.0 : 100.0 + i * 20.0,
+                   friendly ? 520.0 - i * 35.0 : 150.0 + i * 10.0,
+                   friendly ? -7.0 : 2.4,
+                   1,
+                   friendly ? 1 : 0,
+                   friendly ? 1 : 12};
+    }
+    explosion_add(w, 100.0, 100.0, EXPLOSION_HIT);
+    explosion_add(w, 300.0, 200.0, EXPLOSION_DESTROY);
+    world_index_slots(w);
+}
+
+World g_fewSnapshot;
+
+// Includes one copy of the world per iteration, as BM_TickFullTables does.
+void BM_TickFewEntities(benchmark::State& state) {
+    fill_few(&g_fewSnapshot);
+    for (auto _ : state) {
+        std::memcpy(&g_world, &g_fewSnapshot, sizeof g_world);
+        world_tick(&g_world);
+        benchmark::ClobberMemory();
+    }
+    if (g_world.enemiesAlive != 3 || g_world.bullets[11].alive == 0) state.SkipWithError("the entities did not stay");
+}
+BENCHMARK(BM_TickFewEntities);
 
 // A whole match of world ticks alone: enemies spawn, fire and escape.
 void BM_Match900Ticks(benchmark::State& state) {
