@@ -11,6 +11,12 @@
 namespace prendax {
 namespace {
 
+// A live enemy descending at 0.5 with its gun cooling for 500 ticks.
+void put_enemy(World* w, int slot, double x, double y, double phase, EnemyType type) {
+    w->enemies[slot] = Enemy{x, y, 0.5, phase, type + 1, type, 1, 500, 0};
+    w->enemiesAlive++;
+}
+
 // Every slot in use: 48 enemies high on the field with their guns cooling, 128
 // player bullets below them (each one tested against every enemy, none hitting),
 // 24 explosions fading. Nothing spawns and no wave ends during the tick.
@@ -18,19 +24,10 @@ void fill_tables(World* w) {
     world_init(w, 3, 12345);
     w->spawnTimer = 1000;
     for (int i = 0; i < MAX_ENEMIES; i++) {
-        Enemy& e = w->enemies[i];
         const int column = i % 12;
         const int row = i / 12;  // twelve enemies to a row
-        e.x = 30.0 + column * 36.0;
-        e.y = 60.0 + row * 40.0;
-        e.speed = 0.5;
-        e.phase = i * 0.1;
-        e.hp = 3;
-        e.type = ENEMY_HEAVY;
-        e.alive = 1;
-        e.fireCooldown = 500;
+        put_enemy(w, i, 30.0 + column * 36.0, 60.0 + row * 40.0, i * 0.1, ENEMY_HEAVY);
     }
-    w->enemiesAlive = MAX_ENEMIES;
     for (int i = 0; i < MAX_BULLETS; i++) {
         Bullet& b = w->bullets[i];
         b.x = 24.0 + i * 3.0;
@@ -77,18 +74,7 @@ BENCHMARK(BM_TickFullTables);
 void fill_few(World* w) {
     world_init(w, 2, 12345);
     w->spawnTimer = 1000;
-    for (int i = 0; i < 3; i++) {
-        Enemy& e = w->enemies[i * 5];
-        e.x = 100.0 + i * 120.0;
-        e.y = 80.0 + i * 30.0;
-        e.speed = 0.5;
-        e.phase = i * 0.7;
-        e.hp = 2;
-        e.type = ENEMY_MEDIUM;
-        e.alive = 1;
-        e.fireCooldown = 500;
-    }
-    w->enemiesAlive = 3;
+    for (int i = 0; i < 3; i++) put_enemy(w, i * 5, 100.0 + i * 120.0, 80.0 + i * 30.0, i * 0.7, ENEMY_MEDIUM);
     for (int i = 0; i < 12; i++) {
         Bullet& b = w->bullets[i];
         const bool friendly = i % 3 != 0;
