@@ -37,12 +37,12 @@ BENCH_ARGS ?=
 
 # The folders of C++ sources: the engine, the driver, the other front ends, the
 # tests, benchmarks and fuzz targets.
-SOURCE_DIRS = $(wildcard compiler vm game json cli arena replay playground lsp tests bench fuzz)
+SOURCE_DIRS = $(wildcard compiler vm game json frontend cli arena replay playground lsp tests bench fuzz)
 # Every C++ file of the project, for the layout check.
 FORMAT_FILES = $(shell find $(SOURCE_DIRS) -name '*.cpp' -o -name '*.h' | sort)
 # The files clang-tidy reads: all but the tests, whose GoogleTest macros set off
 # checks that are about the macros, not about the tests.
-LINT_FILES = '^$(CURDIR)/(compiler|vm|game|json|cli|arena|replay|lsp|fuzz|bench)/[^/]*\.cpp$$'
+LINT_FILES = '^$(CURDIR)/(compiler|vm|game|json|frontend|cli|arena|replay|lsp|fuzz|bench)/[^/]*\.cpp$$'
 
 .PHONY: all configure build run test prerequisites test-release install clean playground test-sanitize fuzz-build fuzz-smoke \
         fuzz repro coverage bench lint format format-check

@@ -4,9 +4,9 @@
 
 #include <map>
 
-#include "cli/cli.h"
-#include "cli/files.h"
 #include "compiler/lexer.h"
+#include "frontend/files.h"
+#include "frontend/frontend.h"
 
 namespace prendax {
 

@@ -5,8 +5,8 @@
 #include "arena/options.h"
 #include "arena/sweep.h"
 #include "arena/verify.h"
-#include "cli/cli.h"
-#include "cli/files.h"
+#include "frontend/files.h"
+#include "frontend/frontend.h"
 
 namespace {
 

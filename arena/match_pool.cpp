@@ -15,7 +15,7 @@
 
 #include "arena/interrupt.h"
 #include "arena/progress.h"
-#include "cli/simulation.h"
+#include "game/match.h"
 
 namespace prendax {
 
@@ -65,10 +65,7 @@ void wait_for_block(Block& block, Progress* progress, uint64_t doneBefore) {
 void play_match(const MatchJob& job, Vm& vm, World& world, MatchResult& out, VmProfile* profile) {
     match_start(*job.program, job.level, job.seed, vm, world);
     vm.profile = profile;
-    for (int32_t t = 0; t < job.ticks;) {
-        if (!match_tick(vm, world)) break;
-        t++;
-    }
+    match_play(vm, world, job.ticks, nullptr);
     vm.profile = nullptr;
     out.status = vm.status;
     out.score = world.score;

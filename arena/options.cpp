@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "cli/files.h"
+#include "frontend/files.h"
 
 namespace prendax {
 

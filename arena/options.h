@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "arena/compare_stats.h"
-#include "cli/cli.h"
+#include "frontend/frontend.h"
 #include "game/world.h"
 
 namespace prendax {

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "cli/cli.h"
+#include "frontend/frontend.h"
 
 namespace prendax {
 

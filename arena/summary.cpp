@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "arena/csv.h"
-#include "cli/cli.h"
-#include "cli/files.h"
 #include "compiler/diagnostics.h"
+#include "frontend/files.h"
+#include "frontend/frontend.h"
 #include "json/json_out.h"
 
 namespace prendax {

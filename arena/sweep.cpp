@@ -12,9 +12,9 @@
 #include "arena/match_pool.h"
 #include "arena/progress.h"
 #include "arena/summary.h"
-#include "cli/cli.h"
-#include "cli/files.h"
 #include "compiler/pipeline.h"
+#include "frontend/files.h"
+#include "frontend/frontend.h"
 
 namespace prendax {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "arena/options.h"
-#include "cli/cli.h"
+#include "frontend/frontend.h"
 #include "compiler/context.h"
 
 namespace prendax {

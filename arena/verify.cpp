@@ -28,8 +28,8 @@
 #include "arena/progress.h"
 #include "arena/summary.h"
 #include "arena/sweep.h"
-#include "cli/cli.h"
-#include "cli/files.h"
+#include "frontend/files.h"
+#include "frontend/frontend.h"
 
 namespace prendax {
 

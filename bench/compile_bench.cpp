@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/cli.h"
+#include "frontend/frontend.h"
 #include "compiler/lexer.h"
 #include "compiler/pipeline.h"
 #include "json/compile_json.h"

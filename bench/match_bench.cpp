@@ -1,13 +1,13 @@
-// Cost of whole matches through the driver's own loop, without the console
+// Cost of whole matches through the engine's match loop, without the console
 // report: the default match (the built-in demo, 900 ticks, level 1, seed
 // 12345) and a match of the same length whose program uses every tick's
 // whole instruction budget.
 #include <benchmark/benchmark.h>
 
-#include "cli/cli.h"
-#include "cli/simulation.h"
 #include "compiler/pipeline.h"
+#include "frontend/frontend.h"
 #include "game/events.h"
+#include "game/match.h"
 #include "json/frame_json.h"
 
 using namespace prendax;
@@ -35,14 +35,13 @@ void play_matches(benchmark::State& state, const char* program, bool saturates) 
         state.SkipWithError("the program does not compile");
         return;
     }
-    RunOptions options;  // 900 ticks, level 1, seed 12345
-    options.quiet = true;
     for (auto _ : state) {
-        run_simulation(options, DEMO_DISPLAY_NAME, result, vm, world);
+        match_start(result, DEFAULT_LEVEL, DEFAULT_SEED, vm, world);
+        match_play(vm, world, DEFAULT_TICKS, nullptr);
         benchmark::DoNotOptimize(vm.steps);
         benchmark::ClobberMemory();
     }
-    if (vm.ticks != options.ticks && world.status == GAME_PLAYING) state.SkipWithError("the match was cut short");
+    if (vm.ticks != DEFAULT_TICKS && world.status == GAME_PLAYING) state.SkipWithError("the match was cut short");
     if (saturates && vm.budgetHits != vm.ticks) state.SkipWithError("the program left the budget unused");
     state.counters["ticks"] = vm.ticks;
     state.counters["instructions"] = vm.steps;
@@ -127,9 +126,8 @@ void BM_FrameAfterDefaultMatch(benchmark::State& state) {
         state.SkipWithError("the program does not compile");
         return;
     }
-    RunOptions options;
-    options.quiet = true;
-    run_simulation(options, DEMO_DISPLAY_NAME, result, vm, world);
+    match_start(result, DEFAULT_LEVEL, DEFAULT_SEED, vm, world);
+    match_play(vm, world, DEFAULT_TICKS, nullptr);
     for (auto _ : state) {
         frame_to_json(&vm, &world, frame, sizeof frame);
         benchmark::DoNotOptimize(frame[0]);

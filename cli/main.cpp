@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "cli/cli.h"
-#include "cli/files.h"
 #include "cli/simulation.h"
 #include "compiler/pipeline.h"
+#include "frontend/files.h"
 #include "json/compile_json.h"
 #include "json/frame_json.h"
 

@@ -1,10 +1,7 @@
-// The match loop: each tick the world moves, the reserved variables follow it,
-// the program takes its turn, and the end of the game becomes the VM's status.
+// The console report of a match: the engine plays it, this prints it.
 #include "cli/simulation.h"
 
-#include "game/events.h"
-#include "game/ship.h"
-#include "game/tick.h"
+#include "game/match.h"
 
 namespace prendax {
 
@@ -15,9 +12,12 @@ void print_banner(const char* displayName, const CompileResult& result) {
     print_out("%s\n", result.disasm);
 }
 
-void print_progress(int32_t t, const Vm& vm, const World& world) {
-    print_out("t=%4d  hp=%3d  score=%4d  wave=%d  enemigos=%2d  pc=%4d  vm=%s\n", t, world.health, world.score,
-              world.wave, world.enemiesAlive, vm.pc, vm_status_name(vm.status));
+bool print_progress(void* /*context*/, const Vm& vm, const World& world, int32_t tick, bool going) {
+    if (going && tick % PROGRESS_INTERVAL == 0) {
+        print_out("t=%4d  hp=%3d  score=%4d  wave=%d  enemigos=%2d  pc=%4d  vm=%s\n", tick, world.health, world.score,
+                  world.wave, world.enemiesAlive, vm.pc, vm_status_name(vm.status));
+    }
+    return true;
 }
 
 void print_result(const Vm& vm, const World& world) {
@@ -31,26 +31,6 @@ void print_result(const Vm& vm, const World& world) {
 
 }  // namespace
 
-void match_start(const CompileResult& result, int32_t level, uint32_t seed, Vm& vm, World& world) {
-    world_init(&world, level, seed);
-    VmHost host = world_host(&world);
-    vm_load(&vm, &result, &host);
-    vm_reset(&vm);
-    sync_reserved(&vm, &world);
-}
-
-bool match_tick(Vm& vm, World& world) {
-    world_tick(&world);
-    sync_reserved(&vm, &world);
-    const int32_t hadError = vm.hasError;
-    if (world.status == GAME_PLAYING) vm_run(&vm, TICK_BUDGET);
-    if (vm.hasError && !hadError) event_add_error(&world, vm.error.line);
-    sync_reserved(&vm, &world);
-    if (world.status == GAME_PLAYING) return true;
-    vm.status = world.status == GAME_VICTORY ? VM_VICTORIA : VM_DERROTA;
-    return false;
-}
-
 void run_simulation(const RunOptions& options, const char* displayName, const CompileResult& result, Vm& vm,
                     World& world) {
     if (!options.quiet) print_banner(displayName, result);
@@ -58,13 +38,8 @@ void run_simulation(const RunOptions& options, const char* displayName, const Co
     if (!options.quiet) {
         print_out("Simulando %d ticks (nivel %d, semilla %u)...\n", options.ticks, options.level, options.seed);
     }
-
-    for (int32_t t = 0; t < options.ticks;) {
-        if (!match_tick(vm, world)) break;
-        t++;
-        if (!options.quiet && t % PROGRESS_INTERVAL == 0) print_progress(t, vm, world);
-    }
-
+    const MatchObserver progress{nullptr, print_progress};
+    match_play(vm, world, options.ticks, options.quiet ? nullptr : &progress);
     if (!options.quiet) print_result(vm, world);
 }
 

@@ -8,11 +8,11 @@
 
 #include <cstring>
 
-#include "cli/cli.h"
-#include "cli/simulation.h"
 #include "compiler/pipeline.h"
 #include "compiler/sema.h"
+#include "frontend/frontend.h"
 #include "fuzz/json_check.h"
+#include "game/match.h"
 #include "game/ship.h"
 #include "game/tick.h"
 #include "json/compile_json.h"
@@ -244,7 +244,7 @@ const char* check_frame(std::size_t smallCapacity, char* into) {
     });
 }
 
-// The VM's end state as the driver leaves it when the match is over.
+// The VM's end state as match_tick leaves it when the match is over.
 void judge_match_end() {
     if (world.status != GAME_PLAYING) machine.status = world.status == GAME_VICTORY ? VM_VICTORIA : VM_DERROTA;
 }
@@ -262,7 +262,9 @@ const char* compile_once(const uint8_t* data, std::size_t size, char* document) 
 // --- match entry -----------------------------------------------------------
 
 struct MatchSettings {
-    RunOptions options;
+    uint32_t seed;
+    int32_t level;
+    int32_t ticks;
     const uint8_t* text;
     std::size_t textSize;
 };
@@ -270,11 +272,10 @@ struct MatchSettings {
 MatchSettings read_match_settings(const uint8_t* data, std::size_t size) {
     Reader r{data, size, 0};
     MatchSettings m{};
-    m.options.seed = read_u32(r);
-    m.options.level = read_s8(r);
+    m.seed = read_u32(r);
+    m.level = read_s8(r);
     const int32_t span = MATCH_MAX_TICKS + MATCH_TICKS_BELOW_ZERO + 1;
-    m.options.ticks = static_cast<int32_t>(read_u16(r) % span) - MATCH_TICKS_BELOW_ZERO;
-    m.options.quiet = true;
+    m.ticks = static_cast<int32_t>(read_u16(r) % span) - MATCH_TICKS_BELOW_ZERO;
     m.text = size > MATCH_HEADER_BYTES ? data + MATCH_HEADER_BYTES : data;
     m.textSize = size > MATCH_HEADER_BYTES ? size - MATCH_HEADER_BYTES : 0;
     return m;
@@ -285,14 +286,15 @@ const char* play_match(const MatchSettings& m, bool* playedOut) {
     *playedOut = false;
     take_source(m.text, m.textSize);
     if (!compile_source(source, &result, &context)) return nullptr;
-    run_simulation(m.options, "fuzz", result, machine, world);
+    match_start(result, m.level, m.seed, machine, world);
+    match_play(machine, world, m.ticks, nullptr);
     *playedOut = true;
     if (const char* problem = check_vm_record(machine)) return problem;
     if (const char* problem = check_world_record(world)) return problem;
     if (world.status != GAME_PLAYING && machine.status != VM_VICTORIA && machine.status != VM_DERROTA) {
         return "the match ended but the VM was not told";
     }
-    if (m.options.ticks <= 0 && (world.ticks != 0 || machine.ticks != 0)) return "a match of no ticks played some";
+    if (m.ticks <= 0 && (world.ticks != 0 || machine.ticks != 0)) return "a match of no ticks played some";
     return nullptr;
 }
 
@@ -364,7 +366,7 @@ VmSettings read_vm_input(const uint8_t* data, std::size_t size) {
     return s;
 }
 
-// The driver's tick loop, with the machine driven by vm_run or, in the
+// The match module's tick loop, with the machine driven by vm_run or, in the
 // step-waiting mode, by up to `budget` calls of vm_step_waiting per tick.
 void run_vm(const VmSettings& s) {
     world_init(&world, s.level, s.seed);

@@ -10,11 +10,11 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "cli/cli.h"
-#include "cli/simulation.h"
 #include "compiler/bytecode.h"
 #include "compiler/pipeline.h"
+#include "frontend/frontend.h"
 #include "game/events.h"
+#include "game/match.h"
 #include "json/compile_json.h"
 #include "json/frame_json.h"
 #include "json/game_facts_json.h"

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/cli.h"
-#include "cli/files.h"
-#include "cli/simulation.h"
 #include "compiler/pipeline.h"
+#include "frontend/files.h"
+#include "frontend/frontend.h"
+#include "game/match.h"
 #include "json/frame_json.h"
 #include "replay/accounting.h"
 #include "replay/page.h"
@@ -90,34 +90,43 @@ ScanOutcome scan_options(int argc, char** argv, ReplayOptions& options) {
     return SCAN_GO_ON;
 }
 
-void record_frame(OutputFile& page, OutputFile& frames) {
+struct Recording {
+    OutputFile* page;
+    OutputFile* frames;
+    int64_t count;  // frames written so far
+};
+
+void record_frame(Recording& recording) {
     frame_to_json(&machine, &world, frame_buffer, FRAME_JSON_CAPACITY);
-    page_add_frame(page.file, frame_buffer);
-    if (frames.file != nullptr) {
-        std::fputs(frame_buffer, frames.file);
-        std::fputc('\n', frames.file);
+    page_add_frame(recording.page->file, frame_buffer);
+    if (recording.frames->file != nullptr) {
+        std::fputs(frame_buffer, recording.frames->file);
+        std::fputc('\n', recording.frames->file);
     }
+    recording.count++;
 }
 
-// The match of run_simulation, with a frame after set-up and after every tick.
+void open_tick(void* /*context*/, int32_t tick) { recorder_before_tick(recorder, tick); }
+
+// The tick's accounting and a frame after every tick; a failed write stops the match.
+bool record_tick(void* context, const Vm& /*vm*/, const World& /*world*/, int32_t tick, bool /*going*/) {
+    Recording& recording = *static_cast<Recording*>(context);
+    recorder_after_tick(recorder, compile_result, tick, stdout, recording.frames->file);
+    record_frame(recording);
+    return !output_failed(*recording.page) && !output_failed(*recording.frames);
+}
+
+// The match prendax_cli plays, with a frame after set-up and after every tick.
 // Returns the number of frames, or -1 when a write failed (the match stops).
 int64_t play_and_record(const ReplayOptions& options, OutputFile& page, OutputFile& frames) {
     match_start(compile_result, options.level, options.seed, machine, world);
     recorder.range = options.trace;
     recorder_attach(recorder, machine, world);
-    record_frame(page, frames);
-    int64_t count = 1;
-    for (int32_t t = 0; t < options.ticks;) {
-        recorder_before_tick(recorder, t + 1);
-        bool going = match_tick(machine, world);
-        recorder_after_tick(recorder, compile_result, t + 1, stdout, frames.file);
-        record_frame(page, frames);
-        count++;
-        if (output_failed(page) || output_failed(frames)) return -1;
-        if (!going) break;
-        t++;
-    }
-    return count;
+    Recording recording{&page, &frames, 0};
+    record_frame(recording);
+    const MatchObserver observer{&recording, record_tick, open_tick};
+    if (!match_play(machine, world, options.ticks, &observer)) return -1;
+    return recording.count;
 }
 
 // Reports the output that failed; every output of the run is dropped and the

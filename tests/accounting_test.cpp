@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/simulation.h"
 #include "compiler/pipeline.h"
 #include "game/events.h"
+#include "game/match.h"
 #include "json/frame_json.h"
 #include "vm/profile.h"
 

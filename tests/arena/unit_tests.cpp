@@ -11,7 +11,7 @@
 #include "arena/options.h"
 #include "arena/progress.h"
 #include "arena/summary.h"
-#include "cli/files.h"
+#include "frontend/files.h"
 
 namespace prendax {
 namespace {

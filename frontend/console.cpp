@@ -2,7 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "cli/cli.h"
+#include "frontend/frontend.h"
 
 namespace prendax {
 

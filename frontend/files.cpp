@@ -1,7 +1,7 @@
 // Safe handling of files and streams for the front ends: comparing files by
 // identity, escaping input for messages, checked standard output, warnings on
 // programs read in part, and outputs replaced only when complete.
-#include "cli/files.h"
+#include "frontend/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/cli.h"
 #include "compiler/limits.h"
+#include "frontend/frontend.h"
 
 namespace prendax {
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "cli/cli.h"
-#include "cli/files.h"
 #include "compiler/diagnostics.h"
+#include "frontend/files.h"
+#include "frontend/frontend.h"
 
 namespace prendax {
 
