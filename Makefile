@@ -11,7 +11,7 @@
 #   make coverage      line and branch coverage of the engine (needs gcovr)
 #   make playground    the engine in WebAssembly (build/playground/prendax.wasm)
 #   make bench         every Google Benchmark suite, Release build (BENCH_ARGS passed on)
-#   make lint          clang-tidy over the engine, the driver, fuzz/ and bench/
+#   make lint          clang-tidy over the engine, the front ends, fuzz/ and bench/
 #   make format        apply .clang-format to the tree
 #   make format-check  list the files whose layout differs from .clang-format
 BUILD ?= build
