@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli/cli.h"
-#include "cli/simulation.h"
 #include "compiler/pipeline.h"
+#include "frontend/frontend.h"
+#include "game/match.h"
 #include "json/frame_json.h"
 
 namespace {
