@@ -15,8 +15,8 @@
 #include "arena/interrupt.h"
 #include "arena/progress.h"
 #include "arena/sweep.h"
-#include "cli/cli.h"
-#include "cli/files.h"
+#include "frontend/files.h"
+#include "frontend/frontend.h"
 #include "json/json_out.h"
 #include "vm/vm.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "cli/cli.h"
+#include "frontend/frontend.h"
 
 namespace prendax {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "arena/match_pool.h"
-#include "cli/files.h"
 #include "compiler/enum_table.h"
+#include "frontend/files.h"
 
 namespace prendax {
 

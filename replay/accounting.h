@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/simulation.h"
 #include "compiler/context.h"
 #include "game/events.h"
+#include "game/match.h"
 #include "vm/profile.h"
 #include "vm/vm.h"
 
