@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "arena/options.h"
-#include "frontend/frontend.h"
 #include "compiler/context.h"
+#include "frontend/frontend.h"
 
 namespace prendax {
 

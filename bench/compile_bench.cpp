@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "frontend/frontend.h"
 #include "compiler/lexer.h"
 #include "compiler/pipeline.h"
+#include "frontend/frontend.h"
 #include "json/compile_json.h"
 
 using namespace prendax;
