@@ -8,6 +8,7 @@
 #include "compiler/diagnostics.h"
 #include "compiler/lexer.h"
 #include "compiler/syntax_tree.h"
+#include "vm/runtime_contract.h"
 
 namespace prendax {
 

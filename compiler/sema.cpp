@@ -230,7 +230,7 @@ int check_stmt_list(CompilerContext* ctx, StmtNode* first) {
 int sema_check(CompilerContext* ctx) {
     if (ctx == nullptr) return 0;
     ctx->varCount = 0;
-    for (const char* name : RESERVED_NAMES) add_variable(ctx, name, 1);
+    for (const ReservedRow& reserved : RESERVED_TABLE) add_variable(ctx, reserved.name, 1);
     if (ctx->root == nullptr) return 0;
     if (!check_stmt_list(ctx, ctx->root)) return 0;
     return ctx->diagCount == 0 ? 1 : 0;

@@ -3,28 +3,9 @@
 #pragma once
 
 #include "compiler/context.h"
+#include "vm/runtime_contract.h"
 
 namespace prendax {
-
-// The six read-only variables every program starts with, in index order.
-inline constexpr const char* RESERVED_NAMES[RESERVED_VARS] = {"health", "score",  "enemies_left",
-                                                              "level",  "shield", "ticks"};
-
-struct BuiltinRow {
-    int32_t value;
-    const char* name;
-    int32_t arity;
-};
-
-inline constexpr BuiltinRow BUILTIN_TABLE[] = {
-    {0, "enemy_ahead", 0},
-    {1, "enemy_left", 0},
-    {2, "enemy_right", 0},
-    {3, "random", 1},
-};
-static_assert(table_is_dense(BUILTIN_TABLE) && sizeof(BUILTIN_TABLE) / sizeof(BUILTIN_TABLE[0]) == BUILTIN_COUNT);
-
-enum BuiltinIndex : int32_t { BUILTIN_ENEMY_AHEAD, BUILTIN_ENEMY_LEFT, BUILTIN_ENEMY_RIGHT, BUILTIN_RANDOM };
 
 // 1 when the root exists, every check passed and no diagnostic was added.
 int sema_check(CompilerContext* ctx);

@@ -56,18 +56,6 @@ inline constexpr ExprKindRow EXPR_KIND_TABLE[] = {
 };
 static_assert(table_is_dense(EXPR_KIND_TABLE) && sizeof(EXPR_KIND_TABLE) / sizeof(EXPR_KIND_TABLE[0]) == 6);
 
-// MOVE directions: the direction token's type minus that of UP.
-enum Direction : int32_t { DIR_UP, DIR_DOWN, DIR_LEFT, DIR_RIGHT };
-
-struct DirectionRow {
-    Direction value;
-    const char* name;
-};
-
-inline constexpr DirectionRow DIRECTION_TABLE[] = {
-    {DIR_UP, "UP"}, {DIR_DOWN, "DOWN"}, {DIR_LEFT, "LEFT"}, {DIR_RIGHT, "RIGHT"}};
-static_assert(table_is_dense(DIRECTION_TABLE));
-
 struct ExprNode;
 
 struct StmtNode {

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vm/runtime_contract.h"
+
 namespace prendax {
 
 namespace {

@@ -344,7 +344,7 @@ VmSettings read_vm_input(const uint8_t* data, std::size_t size) {
     handMade.varCount = read_u8(r) % (MAX_VARS + 1);
     for (int32_t i = 0; i < handMade.varCount; i++) {
         if (i < RESERVED_VARS) {
-            std::strncpy(handMade.varNames[i], RESERVED_NAMES[i], NAME_SIZE - 1);
+            std::strncpy(handMade.varNames[i], RESERVED_TABLE[i].name, NAME_SIZE - 1);
         } else {
             handMade.varNames[i][0] = 'v';
             handMade.varNames[i][1] = static_cast<char>('0' + i / 10);

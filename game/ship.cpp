@@ -3,9 +3,8 @@
 // into the program's reserved variables around every run of the machine.
 #include "game/ship.h"
 
-#include "compiler/sema.h"
-#include "compiler/syntax_tree.h"
 #include "game/events.h"
+#include "vm/runtime_contract.h"
 
 namespace prendax {
 
@@ -26,17 +25,6 @@ constexpr int32_t SHIELD_COOLDOWN = 600;   // ticks before the shield can be rai
 constexpr double AHEAD_MARGIN = 8.0;       // "ahead" means more than 8 above the ship ...
 constexpr double AHEAD_HALF_WIDTH = 30.0;  // ... and less than 30 to either side
 constexpr double SIDE_MARGIN = 16.0;       // "left" and "right" mean more than 16 to that side
-
-// Indices of the reserved variables, in the order of RESERVED_NAMES.
-enum Reserved : int32_t {
-    RESERVED_HEALTH,
-    RESERVED_SCORE,
-    RESERVED_ENEMIES_LEFT,
-    RESERVED_LEVEL,
-    RESERVED_SHIELD,
-    RESERVED_TICKS,
-};
-static_assert(RESERVED_TICKS + 1 == RESERVED_VARS);
 
 double clamp(double value, double low, double high) {
     if (value < low) return low;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "compiler/enum_table.h"
+#include "vm/runtime_contract.h"
 
 namespace prendax {
 
@@ -33,20 +34,6 @@ struct EventLog;
 
 inline constexpr int32_t ENEMY_HIT_FLASH = 6;   // ticks an enemy flashes after a hit
 inline constexpr int32_t PLAYER_HIT_FLASH = 8;  // ticks the player flashes after damage
-
-enum GameStatus : int32_t { GAME_PLAYING, GAME_VICTORY, GAME_DEFEAT };
-
-struct GameStatusRow {
-    GameStatus value;
-    const char* name;
-};
-
-inline constexpr GameStatusRow GAME_STATUS_TABLE[] = {
-    {GAME_PLAYING, "jugando"},
-    {GAME_VICTORY, "victoria"},
-    {GAME_DEFEAT, "derrota"},
-};
-static_assert(table_is_dense(GAME_STATUS_TABLE) && sizeof(GAME_STATUS_TABLE) / sizeof(GAME_STATUS_TABLE[0]) == 3);
 
 enum ExplosionKind : int32_t {
     EXPLOSION_HIT,      // a hit that did not destroy an enemy

@@ -107,7 +107,7 @@ std::string keyword_help(TokenType type) {
 
 int32_t reserved_index(const char* name) {
     for (int32_t i = 0; i < RESERVED_VARS; i++) {
-        if (std::strcmp(RESERVED_NAMES[i], name) == 0) return i;
+        if (std::strcmp(RESERVED_TABLE[i].name, name) == 0) return i;
     }
     return -1;
 }
@@ -353,9 +353,9 @@ std::vector<CompletionEntry> completions(const Analysis& a, int32_t line, int32_
     }
     for (int32_t v = 0; v < RESERVED_VARS; v++) {
         // `shield` is also a keyword, so a program cannot name that variable.
-        if (is_keyword(RESERVED_NAMES[v])) continue;
-        out.push_back({RESERVED_NAMES[v], ItemKind::Variable, "variable reservada (solo lectura)", RESERVED_HELP[v],
-                       RESERVED_NAMES[v]});
+        if (is_keyword(RESERVED_TABLE[v].name)) continue;
+        out.push_back({RESERVED_TABLE[v].name, ItemKind::Variable, "variable reservada (solo lectura)",
+                       RESERVED_HELP[v], RESERVED_TABLE[v].name});
     }
     std::vector<std::string> seen;
     for (int32_t i = 1; i < n; i++) {

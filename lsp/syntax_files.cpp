@@ -66,10 +66,10 @@ std::vector<std::string> words_of(Category c) {
 // Reserved variables a program can read: `shield` is also a keyword.
 std::vector<std::string> readable_reserved() {
     std::vector<std::string> out;
-    for (const char* name : RESERVED_NAMES) {
+    for (const ReservedRow& reserved : RESERVED_TABLE) {
         bool keyword = false;
-        for (const Keyword& k : KEYWORD_TABLE) keyword = keyword || equals_ignore_case(name, k.word);
-        if (!keyword) out.push_back(name);
+        for (const Keyword& k : KEYWORD_TABLE) keyword = keyword || equals_ignore_case(reserved.name, k.word);
+        if (!keyword) out.push_back(reserved.name);
     }
     return out;
 }

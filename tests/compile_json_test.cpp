@@ -50,7 +50,7 @@ void fill_empty_program(Records& r) {
     std::snprintf(r.result->astText, sizeof r.result->astText, "Programa\n");
     std::snprintf(r.result->disasm, sizeof r.result->disasm, "0000  HALT\n");
     add_code(r.result.get(), OP_HALT, 0, 0, 0);
-    for (const char* name : RESERVED_NAMES) add_var(r.result.get(), name, 1);
+    for (const ReservedRow& reserved : RESERVED_TABLE) add_var(r.result.get(), reserved.name, 1);
 }
 
 std::string document(const CompileResult* result, const CompilerContext* ctx) {
@@ -174,7 +174,7 @@ TEST(CompileJson, InstructionObjects) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Records r;
-        for (const char* name : RESERVED_NAMES) add_var(r.result.get(), name, 1);
+        for (const ReservedRow& reserved : RESERVED_TABLE) add_var(r.result.get(), reserved.name, 1);
         add_var(r.result.get(), "x", 0);
         r.result->code[0] = c.ins;
         r.result->codeCount = 1;

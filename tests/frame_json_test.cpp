@@ -44,7 +44,7 @@ void setup_vm(Vm* vm, int level) {
     vm->code[2] = Instruction{OP_HALT, 0, 0, 0.0};
     vm->codeCount = 3;
     const double reserved[RESERVED_VARS] = {100, 0, 0, static_cast<double>(level), 0, 0};
-    for (int i = 0; i < RESERVED_VARS; i++) set_var(vm, i, RESERVED_NAMES[i], reserved[i], 1);
+    for (int i = 0; i < RESERVED_VARS; i++) set_var(vm, i, RESERVED_TABLE[i].name, reserved[i], 1);
     set_var(vm, 6, "x", 0, 0);
     vm->varCount = 7;
     vm->status = VM_EJECUTANDO;

@@ -124,7 +124,7 @@ TEST(SemaTest, VariableTableAndResolvedIndices) {
     ASSERT_EQ(compile("SET x 1\nSET x 2\nSET yy x\nWAIT enemy_ahead() + random(yy)"), 1);
     ASSERT_EQ(g_ctx.varCount, 8);
     for (int i = 0; i < RESERVED_VARS; i++) {
-        EXPECT_STREQ(g_ctx.varNames[i], RESERVED_NAMES[i]);
+        EXPECT_STREQ(g_ctx.varNames[i], RESERVED_TABLE[i].name);
         EXPECT_EQ(g_ctx.varReadonly[i], 1);
     }
     EXPECT_STREQ(g_ctx.varNames[6], "x");

@@ -8,11 +8,11 @@ namespace prendax {
 
 struct VmHost {
     void* context;                                   // handed as first argument to every operation
-    void (*move)(void* context, int32_t direction);  // 0 up, 1 down, 2 left, 3 right
+    void (*move)(void* context, int32_t direction);  // a Direction
     void (*shoot)(void* context);
     void (*shield)(void* context);
     double (*builtin)(void* context, int32_t index, double argument, int32_t hasArgument);
-    int32_t (*gameStatus)(void* context);  // 0 playing, 1 won, 2 lost
+    int32_t (*gameStatus)(void* context);  // a GameStatus
     // Non-zero when the game status can change during a run only inside move, shoot,
     // shield or builtin: the VM then asks gameStatus after those operations alone
     // instead of after every instruction.

@@ -11,8 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "compiler/sema.h"
-#include "compiler/syntax_tree.h"
+#include "vm/runtime_contract.h"
 
 namespace prendax {
 
@@ -291,8 +290,8 @@ void halt(Vm* vm) {
 void ask_game(Vm* vm) {
     if (vm->host.gameStatus == nullptr) return;
     const int32_t game = vm->host.gameStatus(vm->host.context);
-    if (game == 1) vm->status = VM_VICTORIA;
-    if (game == 2) vm->status = VM_DERROTA;
+    if (game == GAME_VICTORY) vm->status = VM_VICTORIA;
+    if (game == GAME_DEFEAT) vm->status = VM_DERROTA;
 }
 
 // Counts the instruction at pc (a valid address) and, with a trace, records it.
