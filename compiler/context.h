@@ -1,10 +1,11 @@
-// The compiler's two records: the working context shared by every phase, and
-// the compile result that the driver, the VM and the JSON writers consume.
+// The compiler's working record, shared by every phase: the tokens, the syntax
+// tree, the diagnostics and the variable table of one compilation.
 #pragma once
 
 #include <cstdint>
 
 #include "compiler/bytecode.h"
+#include "compiler/compile_result.h"
 #include "compiler/diagnostics.h"
 #include "compiler/lexer.h"
 #include "compiler/limits.h"
@@ -13,6 +14,7 @@
 namespace prendax {
 
 struct CompilerContext {
+    char source[MAX_SOURCE_BYTES + 1];  // the copy of the source the lexer reads
     Token tokens[MAX_TOKENS];
     int32_t tokenCount;
     int32_t tokenOverflow;
@@ -26,20 +28,8 @@ struct CompilerContext {
     char varNames[MAX_VARS][NAME_SIZE];
     int32_t varCount;
     int32_t varReadonly[MAX_VARS];
-};
-
-struct CompileResult {
-    int32_t ok;
-    Phase phase;
-    Instruction code[MAX_CODE];
-    int32_t codeCount;
-    Diagnostic errors[MAX_DIAGNOSTICS];
-    int32_t errorCount;
-    char varNames[MAX_VARS][NAME_SIZE];
-    int32_t varCount;
-    int32_t varReadonly[MAX_VARS];
-    char astText[AST_TEXT_CAPACITY];
-    char disasm[LISTING_CAPACITY];
+    char tokenDescriptions[2][DESCRIBE_SIZE];  // a message may name two tokens at once
+    int32_t nextDescription;                   // 0 or 1: the buffer the next description takes
 };
 
 }  // namespace prendax

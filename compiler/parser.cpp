@@ -158,7 +158,7 @@ ExprNode* parse_prefix_or_primary(Parser* p) {
         case TOK_PAR_IZQ: advance(p); return parse_group(p);
         default:
             report_syntax_error(p, t, "Se esperaba un número, una variable, una llamada o '(' pero se encontró %s",
-                                describe_token(t));
+                                describe_token(p->ctx, t));
             return nullptr;
     }
 }
@@ -226,7 +226,7 @@ StmtNode* parse_move(Parser* p, const Token* t) {
     const Token* d = peek(p);
     if (d->type != TOK_UP && d->type != TOK_DOWN && d->type != TOK_LEFT && d->type != TOK_RIGHT) {
         report_syntax_error(p, d, "Se esperaba una dirección (UP, DOWN, LEFT o RIGHT) pero se encontró %s",
-                            describe_token(d));
+                            describe_token(p->ctx, d));
         return nullptr;
     }
     advance(p);
@@ -309,19 +309,22 @@ const Token* expect(Parser* p, TokenType type, const char* what) {
         advance(p);
         return t;
     }
-    report_syntax_error(p, t, "Se esperaba %s pero se encontró %s", what, describe_token(t));
+    report_syntax_error(p, t, "Se esperaba %s pero se encontró %s", what, describe_token(p->ctx, t));
     return nullptr;
 }
 
-const char* describe_token(const Token* t) {
-    // Two buffers used in turn, so a message can name two tokens at once.
-    static char buffers[2][DESCRIBE_SIZE];
-    static int next = 0;
+const char* describe_token(CompilerContext* ctx, const Token* t) {
     if (t == nullptr || t->type == TOK_EOF) return "el fin del archivo";
-    char* buf = buffers[next];
-    next = 1 - next;
-    int n = static_cast<int>(strnlen(t->lexeme, sizeof t->lexeme));
-    std::snprintf(buf, DESCRIBE_SIZE, "'%.*s'", n, t->lexeme);
+    const int32_t slot = ctx->nextDescription == 0 ? 0 : 1;
+    char* buf = ctx->tokenDescriptions[slot];
+    ctx->nextDescription = 1 - slot;
+    // The whole lexeme fits between the quotes.
+    static_assert(sizeof t->lexeme + 3 <= DESCRIBE_SIZE);
+    const std::size_t n = strnlen(t->lexeme, sizeof t->lexeme);
+    buf[0] = '\'';
+    std::memcpy(buf + 1, t->lexeme, n);
+    buf[n + 1] = '\'';
+    buf[n + 2] = '\0';
     return buf;
 }
 
@@ -349,7 +352,7 @@ StmtNode* parse_statement(Parser* p) {
             report_syntax_error(p, t,
                                 "Se esperaba una instrucción (SET, MOVE, SHOOT, SHIELD, WAIT, REPEAT, WHILE, IF) pero "
                                 "se encontró %s",
-                                describe_token(t));
+                                describe_token(p->ctx, t));
             return nullptr;
     }
 }

@@ -11,8 +11,9 @@ namespace prendax {
 const Token* peek(Parser* p);
 void advance(Parser* p);
 const Token* expect(Parser* p, TokenType type, const char* what);
-// The text naming a token in messages; the two latest descriptions stay valid.
-const char* describe_token(const Token* t);
+// The text naming a token in messages, written into the context's two
+// description buffers in turn: the two latest descriptions stay valid.
+const char* describe_token(CompilerContext* ctx, const Token* t);
 
 ExprNode* parse_expression(Parser* p);
 StmtNode* parse_statement(Parser* p);

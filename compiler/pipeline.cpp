@@ -17,9 +17,6 @@ namespace {
 
 constexpr const char* MSG_SOURCE_TOO_LONG = "El programa supera el tamaño máximo de %d bytes";
 
-// The copy of the source the lexer reads.
-char source_buffer[MAX_SOURCE_BYTES + 1];
-
 void copy_diagnostics(CompileResult* result, const CompilerContext* ctx) {
     int32_t n = ctx->diagCount;
     if (n < 0) n = 0;
@@ -49,10 +46,10 @@ int compile_source(const char* source, CompileResult* result, CompilerContext* c
         add_diagnostic(ctx, PHASE_LEXICO, 1, 1, MSG_SOURCE_TOO_LONG, MAX_SOURCE_BYTES);
         n = MAX_SOURCE_BYTES;
     }
-    std::memcpy(source_buffer, source, n);
-    source_buffer[n] = '\0';
+    std::memcpy(ctx->source, source, n);
+    ctx->source[n] = '\0';
 
-    lex_source(ctx, source_buffer);
+    lex_source(ctx, ctx->source);
     if (ctx->diagCount != 0) return fail(result, ctx, PHASE_LEXICO);
 
     parse_program(ctx);

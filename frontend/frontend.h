@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "compiler/context.h"
+#include "compiler/compile_result.h"
 
 namespace prendax {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "compiler/context.h"
+#include "compiler/compile_result.h"
 #include "game/world.h"
 #include "vm/vm.h"
 

@@ -261,16 +261,16 @@ TEST(TokenAccess, PeekAdvanceExpectDescribe) {
     EXPECT_STREQ(ctx.diags[0].message, "Se esperaba '{' pero se encontró 'wait'");
     EXPECT_EQ(ctx.diags[0].col, 7);
     // The two latest descriptions stay valid together.
-    const char* a = describe_token(&ctx.tokens[0]);
-    const char* b = describe_token(&ctx.tokens[1]);
+    const char* a = describe_token(&ctx, &ctx.tokens[0]);
+    const char* b = describe_token(&ctx, &ctx.tokens[1]);
     EXPECT_STREQ(a, "'SHOOT'");
     EXPECT_STREQ(b, "'wait'");
     EXPECT_NE(a, b);
-    EXPECT_STREQ(describe_token(&ctx.tokens[2]), "el fin del archivo");
+    EXPECT_STREQ(describe_token(&ctx, &ctx.tokens[2]), "el fin del archivo");
     // A lexeme filling its whole field is never read past its end.
     Token wide{TOK_IDENTIFICADOR, 1, 1, 0.0, {}};
     std::memset(wide.lexeme, 'z', sizeof wide.lexeme);
-    EXPECT_EQ(std::string(describe_token(&wide)), "'" + std::string(sizeof wide.lexeme, 'z') + "'");
+    EXPECT_EQ(std::string(describe_token(&ctx, &wide)), "'" + std::string(sizeof wide.lexeme, 'z') + "'");
 }
 
 // A context without tokens reads as an endless EOF instead of slot -1.

@@ -1,7 +1,10 @@
 // The compile pipeline: phase order, what each failure leaves in the result.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "compiler/pipeline.h"
 
@@ -102,4 +105,60 @@ TEST(Pipeline, EveryCallStartsFromClearedRecords) {
     EXPECT_EQ(result.errorCount, 0);
     EXPECT_EQ(ctx.diagCount, 0);
     EXPECT_EQ(result.varCount, 6);
+}
+
+namespace {
+
+// What a compilation hands on, as text, to compare two compilations whole.
+std::string result_text(const CompileResult& r) {
+    std::string text = std::to_string(r.ok) + " " + std::to_string(r.phase) + "\n" + r.astText + r.disasm;
+    for (int32_t i = 0; i < r.errorCount; i++) {
+        text += std::to_string(r.errors[i].line) + ":" + std::to_string(r.errors[i].col) + " " + r.errors[i].message;
+        text += "\n";
+    }
+    for (int32_t i = 0; i < r.varCount; i++) text += std::string(r.varNames[i]) + "\n";
+    return text;
+}
+
+}  // namespace
+
+// Every compilation keeps all of its state in its own context: programs
+// compiled at once on several threads give exactly what they give alone,
+// syntax errors that name two tokens included.
+TEST(Pipeline, CompilationsOnSeveralThreadsAreIndependent) {
+    const std::vector<std::string> sources = {
+        "START\nSET x 1\nWHILE x < 10 { SET x x + 1 SHOOT }\nEND\n",
+        "START\nMOVE SIDEWAYS\nEND\n",
+        "START\nSET 5 x\nEND\n",
+        "START\nIF health > 50 { SHIELD } ELSE { MOVE LEFT WAIT 2 }\nEND\n",
+        "START\nSET y enemy_ahed()\nEND\n",
+        "START\nREPEAT 3 { WAIT 1 \nEND\n",
+        "START\nSET a (1 + \nEND\n",
+        "START\nSET b random(5) * 2 % 3\nEND\n",
+    };
+    std::vector<std::string> expected;
+    for (const std::string& source : sources) {
+        compile(source);
+        expected.push_back(result_text(result));
+    }
+    constexpr int THREADS = 4;
+    constexpr int ROUNDS = 40;
+    std::vector<int> mismatches(THREADS, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; t++) {
+        threads.emplace_back([&, t] {
+            auto context = std::make_unique<CompilerContext>();
+            auto own = std::make_unique<CompileResult>();
+            for (int round = 0; round < ROUNDS; round++) {
+                // Each thread walks the programs from a different start.
+                const std::size_t i = static_cast<std::size_t>(t + round) % sources.size();
+                compile_source(sources[i].c_str(), own.get(), context.get());
+                if (result_text(*own) != expected[i]) mismatches[static_cast<std::size_t>(t)]++;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < THREADS; t++) EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << "thread " << t;
+    // The programs above reach the messages that name tokens.
+    EXPECT_NE(expected[1].find("pero se encontró 'SIDEWAYS'"), std::string::npos) << expected[1];
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "compiler/bytecode.h"
-#include "compiler/context.h"
+#include "compiler/compile_result.h"
 #include "compiler/diagnostics.h"
 #include "compiler/enum_table.h"
 #include "vm/host.h"
