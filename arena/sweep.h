@@ -30,7 +30,7 @@ bool read_sources(const std::vector<const char*>& paths, std::vector<char*>& sou
 bool print_json_summary(bool fits, const std::string& text);
 
 // Compiles source into program.result, printing the diagnostics on failure
-// when asked. Compilation shares static buffers: call it from one thread only.
+// when asked. All of the compilation's state is in `context`.
 void compile_program(const char* source, CompiledProgram& program, CompilerContext& context, bool printDiagnostics);
 
 // Runs the sweep the options describe; returns the process exit status.
