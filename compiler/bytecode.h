@@ -54,45 +54,52 @@ enum OperandKind : uint8_t {
     OPERAND_BUILTIN,   // the built-in's name
 };
 
+// What an opcode takes from the stack when its count depends on the operand:
+// CALL pops as many values as its built-in takes arguments.
+inline constexpr int8_t STACK_ARITY = -1;
+
 struct OpcodeRow {
     Opcode value;
     const char* name;
     OperandKind operand;
+    int8_t pops;          // values taken from the stack, or STACK_ARITY
+    int8_t pushes;        // values left on it
+    const char* meaning;  // "before -> after" on the stack, side effects in parentheses
 };
 
 inline constexpr OpcodeRow OPCODE_TABLE[] = {
-    {OP_PUSH, "PUSH", OPERAND_NUMBER},
-    {OP_LOAD, "LOAD", OPERAND_VARIABLE},
-    {OP_STORE, "STORE", OPERAND_VARIABLE},
-    {OP_ADD, "ADD", OPERAND_NONE},
-    {OP_SUB, "SUB", OPERAND_NONE},
-    {OP_MUL, "MUL", OPERAND_NONE},
-    {OP_DIV, "DIV", OPERAND_NONE},
-    {OP_MOD, "MOD", OPERAND_NONE},
-    {OP_NEG, "NEG", OPERAND_NONE},
-    {OP_NOT, "NOT", OPERAND_NONE},
-    {OP_LT, "LT", OPERAND_NONE},
-    {OP_GT, "GT", OPERAND_NONE},
-    {OP_LE, "LE", OPERAND_NONE},
-    {OP_GE, "GE", OPERAND_NONE},
-    {OP_EQ, "EQ", OPERAND_NONE},
-    {OP_NE, "NE", OPERAND_NONE},
-    {OP_AND, "AND", OPERAND_NONE},
-    {OP_OR, "OR", OPERAND_NONE},
-    {OP_JMP, "JMP", OPERAND_ADDRESS},
-    {OP_JZ, "JZ", OPERAND_ADDRESS},
-    {OP_JNZ, "JNZ", OPERAND_ADDRESS},
-    {OP_CALL, "CALL", OPERAND_BUILTIN},
-    {OP_MOVE_UP, "MOVE_UP", OPERAND_NONE},
-    {OP_MOVE_DOWN, "MOVE_DOWN", OPERAND_NONE},
-    {OP_MOVE_LEFT, "MOVE_LEFT", OPERAND_NONE},
-    {OP_MOVE_RIGHT, "MOVE_RIGHT", OPERAND_NONE},
-    {OP_SHOOT, "SHOOT", OPERAND_NONE},
-    {OP_SHIELD, "SHIELD", OPERAND_NONE},
-    {OP_WAIT, "WAIT", OPERAND_NONE},
-    {OP_REPEAT_START, "REPEAT_START", OPERAND_ADDRESS},
-    {OP_REPEAT_END, "REPEAT_END", OPERAND_NONE},
-    {OP_HALT, "HALT", OPERAND_NONE},
+    {OP_PUSH, "PUSH", OPERAND_NUMBER, 0, 1, "-> num"},
+    {OP_LOAD, "LOAD", OPERAND_VARIABLE, 0, 1, "-> vars[arg]"},
+    {OP_STORE, "STORE", OPERAND_VARIABLE, 1, 0, "a -> (vars[arg] = a)"},
+    {OP_ADD, "ADD", OPERAND_NONE, 2, 1, "a b -> a+b"},
+    {OP_SUB, "SUB", OPERAND_NONE, 2, 1, "a b -> a-b"},
+    {OP_MUL, "MUL", OPERAND_NONE, 2, 1, "a b -> a*b"},
+    {OP_DIV, "DIV", OPERAND_NONE, 2, 1, "a b -> a/b (error when b is 0)"},
+    {OP_MOD, "MOD", OPERAND_NONE, 2, 1, "a b -> fmod(a, b) (error when b is 0)"},
+    {OP_NEG, "NEG", OPERAND_NONE, 1, 1, "a -> -a"},
+    {OP_NOT, "NOT", OPERAND_NONE, 1, 1, "a -> 1 if a is 0, else 0"},
+    {OP_LT, "LT", OPERAND_NONE, 2, 1, "a b -> 1 if a<b, else 0"},
+    {OP_GT, "GT", OPERAND_NONE, 2, 1, "a b -> 1 if a>b, else 0"},
+    {OP_LE, "LE", OPERAND_NONE, 2, 1, "a b -> 1 if a<=b, else 0"},
+    {OP_GE, "GE", OPERAND_NONE, 2, 1, "a b -> 1 if a>=b, else 0"},
+    {OP_EQ, "EQ", OPERAND_NONE, 2, 1, "a b -> 1 if a==b, else 0"},
+    {OP_NE, "NE", OPERAND_NONE, 2, 1, "a b -> 1 if a!=b, else 0"},
+    {OP_AND, "AND", OPERAND_NONE, 2, 1, "a b -> 1 if both are non-zero, else 0"},
+    {OP_OR, "OR", OPERAND_NONE, 2, 1, "a b -> 1 if either is non-zero, else 0"},
+    {OP_JMP, "JMP", OPERAND_ADDRESS, 0, 0, "-> (pc = arg)"},
+    {OP_JZ, "JZ", OPERAND_ADDRESS, 1, 0, "a -> (pc = arg when a is 0)"},
+    {OP_JNZ, "JNZ", OPERAND_ADDRESS, 1, 0, "a -> (pc = arg when a is non-zero)"},
+    {OP_CALL, "CALL", OPERAND_BUILTIN, STACK_ARITY, 1, "[x] -> builtin[arg]([x]) (x only when the built-in takes it)"},
+    {OP_MOVE_UP, "MOVE_UP", OPERAND_NONE, 0, 0, "-> (the ship moves up)"},
+    {OP_MOVE_DOWN, "MOVE_DOWN", OPERAND_NONE, 0, 0, "-> (the ship moves down)"},
+    {OP_MOVE_LEFT, "MOVE_LEFT", OPERAND_NONE, 0, 0, "-> (the ship moves left)"},
+    {OP_MOVE_RIGHT, "MOVE_RIGHT", OPERAND_NONE, 0, 0, "-> (the ship moves right)"},
+    {OP_SHOOT, "SHOOT", OPERAND_NONE, 0, 0, "-> (the ship fires)"},
+    {OP_SHIELD, "SHIELD", OPERAND_NONE, 0, 0, "-> (the ship raises its shield)"},
+    {OP_WAIT, "WAIT", OPERAND_NONE, 1, 0, "n -> (waits n ticks, at most 600)"},
+    {OP_REPEAT_START, "REPEAT_START", OPERAND_ADDRESS, 1, 0, "n -> (opens a loop of n passes; pc = arg when n <= 0)"},
+    {OP_REPEAT_END, "REPEAT_END", OPERAND_NONE, 0, 0, "-> (pc = loop start while passes remain)"},
+    {OP_HALT, "HALT", OPERAND_NONE, 0, 0, "-> (stops the program until it restarts)"},
 };
 inline constexpr int OPCODE_COUNT = sizeof(OPCODE_TABLE) / sizeof(OPCODE_TABLE[0]);
 static_assert(table_is_dense(OPCODE_TABLE) && OPCODE_COUNT == 32);

@@ -1,6 +1,7 @@
 // Virtual machine cases: small hand-assembled programs run against a host that
 // records every call it receives.
 #include "vm/vm.h"
+#include "vm/runtime_contract.h"
 
 #include <gtest/gtest.h>
 
@@ -1201,4 +1202,34 @@ TEST(VmRunAgainstSteps, GeneratedProgramsGiveTheSameMachine) {
     EXPECT_GT(errors, 50);
     EXPECT_GT(budgetHits, 50);
     EXPECT_GT(fewerQuestions, 300);
+
+// ---------------------------------------------------------------------------
+// The opcode table's stack effects are the machine's: each opcode, run on a
+// stack of three values, leaves it pushes - pops deeper.
+
+TEST_F(VmTest, EveryOpcodeMovesTheStackAsItsTableRowSays) {
+    for (const OpcodeRow& row : OPCODE_TABLE) {
+        // Operands that take the quiet path: a divisor of 2, a WAIT and a
+        // REPEAT of 1 pass, jumps to the next address, a built-in of each arity.
+        std::vector<int32_t> args = {0};
+        if (row.operand == OPERAND_VARIABLE) args = {6};
+        if (row.operand == OPERAND_BUILTIN) args = {BUILTIN_ENEMY_AHEAD, BUILTIN_RANDOM};
+        for (int32_t arg : args) {
+            SCOPED_TRACE(std::string(row.name) + " " + std::to_string(arg));
+            Program program = {push(1), push(2), push(row.value == OP_WAIT ? 0 : 1)};
+            // REPEAT_END closes a loop of one pass opened just before it.
+            if (row.value == OP_REPEAT_END) program.insert(program.end(), {push(1), op(OP_REPEAT_START, 6)});
+            const int before = static_cast<int>(program.size());
+            program.insert(program.end(), {op(row.value, before + 1), op(OP_HALT)});
+            if (row.operand != OPERAND_ADDRESS) program[static_cast<size_t>(before)].arg = arg;
+            start(program);
+            for (int i = 0; i < before; i++) vm_step(&vm);
+            ASSERT_EQ(vm.sp, 3);
+            vm_step(&vm);
+            EXPECT_FALSE(vm.hasError) << vm.error.message;
+            const int pops = row.pops == STACK_ARITY ? BUILTIN_TABLE[arg].arity : row.pops;
+            EXPECT_EQ(vm.sp, 3 - pops + row.pushes);
+            EXPECT_GE(pops, 0);
+        }
+    }
 }
