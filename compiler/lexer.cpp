@@ -7,6 +7,7 @@
 
 #include "compiler/context.h"
 #include "compiler/diagnostics.h"
+#include "compiler/text.h"
 
 namespace prendax {
 
@@ -20,8 +21,6 @@ constexpr const char* MSG_UNKNOWN_CHAR = "Carácter no reconocido '%c'";
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The scan position: byte index, 1-based line and byte column.
 struct Scan {
     CompilerContext* ctx;
@@ -126,14 +125,6 @@ int lex_operator(Scan& s) {
 }  // namespace
 
 const char* token_type_name(int32_t type) { return table_name(TOKEN_TYPE_TABLE, type, "?"); }
-
-int equals_ignore_case(const char* a, const char* b) {
-    if (a == nullptr || b == nullptr) return 0;
-    for (;; a++, b++) {
-        if (fold(*a) != fold(*b)) return 0;
-        if (*a == '\0') return 1;
-    }
-}
 
 void add_token(CompilerContext* ctx, TokenType type, const char* lexeme, double num, int32_t line, int32_t col) {
     if (type != TOK_EOF && ctx->tokenCount >= MAX_TOKENS - 1) {

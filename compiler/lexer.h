@@ -127,9 +127,6 @@ struct CompilerContext;
 // "?" for any value outside the table.
 const char* token_type_name(int32_t type);
 
-// 1 when both texts have the same length and bytes after folding A-Z onto a-z.
-int equals_ignore_case(const char* a, const char* b);
-
 // Scans the whole text, reports every lexical problem and returns tokenCount.
 int lex_source(CompilerContext* ctx, const char* source);
 

@@ -9,26 +9,18 @@
 #include "compiler/diagnostics.h"
 #include "compiler/lexer.h"
 #include "compiler/syntax_tree.h"
+#include "compiler/text.h"
 
 namespace prendax {
 
 const char* builtin_name(int32_t index) { return table_name(BUILTIN_TABLE, index, "?"); }
 
-// Length of a text, counting at most `limit` bytes.
-static int bounded_length(const char* text, int limit) {
-    int n = 0;
-    while (n < limit && text[n] != '\0') n++;
-    return n;
-}
-
-static char fold_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Levenshtein distance over the first 31 bytes of each text, ASCII case folded.
 static int edit_distance(const char* a, const char* b) {
     constexpr int SIDE = SUGGEST_BYTES + 1;
     int d[SIDE][SIDE];
-    const int la = bounded_length(a, SUGGEST_BYTES);
-    const int lb = bounded_length(b, SUGGEST_BYTES);
+    const int la = static_cast<int>(bounded_length(a, SUGGEST_BYTES));
+    const int lb = static_cast<int>(bounded_length(b, SUGGEST_BYTES));
     for (int i = 0; i <= la; i++) d[i][0] = i;
     for (int j = 0; j <= lb; j++) d[0][j] = j;
     for (int i = 1; i <= la; i++) {

@@ -10,6 +10,7 @@
 #include "compiler/context.h"
 #include "compiler/diagnostics.h"
 #include "compiler/parser.h"
+#include "compiler/text.h"
 
 namespace prendax {
 
@@ -73,14 +74,7 @@ const char* operator_text(int32_t op) {
     return "?";
 }
 
-void copy_name(char (&dst)[NAME_SIZE], const char* src) {
-    std::size_t n = 0;
-    if (src != nullptr) {
-        while (n < static_cast<std::size_t>(MAX_NAME_LENGTH) && src[n] != '\0') n++;
-        std::memcpy(dst, src, n);
-    }
-    dst[n] = '\0';
-}
+void copy_name(char (&dst)[NAME_SIZE], const char* src) { copy_bounded(dst, src, MAX_NAME_LENGTH); }
 
 void report_syntax_error(Parser* p, const Token* at, const char* format, ...) {
     if (p == nullptr || p->hadError) return;

@@ -9,6 +9,7 @@
 
 #include "compiler/bytecode.h"
 #include "compiler/pipeline.h"
+#include "compiler/text.h"
 #include "lsp/help_text.h"
 
 namespace prendax::lsp {

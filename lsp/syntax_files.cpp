@@ -14,6 +14,7 @@
 
 #include "compiler/lexer.h"
 #include "compiler/sema.h"
+#include "compiler/text.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "compiler/text.h"
+
 namespace prendax::lsp {
 
 namespace {
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Position of "content-length:" in a header line, any letter case, or npos.
 std::size_t find_length_field(const std::string& line) {
@@ -21,7 +21,7 @@ std::size_t find_length_field(const std::string& line) {
     static constexpr std::size_t FIELD_LEN = 15;
     for (std::size_t i = 0; i + FIELD_LEN <= line.size(); i++) {
         std::size_t k = 0;
-        while (k < FIELD_LEN && lower(line[i + k]) == FIELD[k]) k++;
+        while (k < FIELD_LEN && fold_ascii(line[i + k]) == FIELD[k]) k++;
         if (k == FIELD_LEN) return i + FIELD_LEN;
     }
     return std::string::npos;

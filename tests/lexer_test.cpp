@@ -5,6 +5,7 @@
 
 #include "compiler/context.h"
 #include "compiler/lexer.h"
+#include "compiler/text.h"
 
 using namespace prendax;
 

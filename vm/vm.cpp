@@ -108,27 +108,23 @@ inline double exact_fmod(double a, double b) {
 }
 
 // Division and remainder refuse a divisor of 0 or -0; both operands stay consumed.
-void divide(Vm* vm, const Instruction& ins) {
+template <typename Operation>
+void checked_division(Vm* vm, const Instruction& ins, const char* message, Operation operation) {
     double a = 0.0;
     double b = 0.0;
     if (!pop_operands(vm, ins, a, b)) return;
     if (b == 0.0) {
-        vm_error(vm, ins.line, "División entre cero en ejecución");
+        vm_error(vm, ins.line, "%s", message);
         return;
     }
-    push(vm, ins, a / b);
+    push(vm, ins, operation(a, b));
 }
 
-void modulo(Vm* vm, const Instruction& ins) {
-    double a = 0.0;
-    double b = 0.0;
-    if (!pop_operands(vm, ins, a, b)) return;
-    if (b == 0.0) {
-        vm_error(vm, ins.line, "Módulo entre cero en ejecución");
-        return;
-    }
-    push(vm, ins, exact_fmod(a, b));
+void divide(Vm* vm, const Instruction& ins) {
+    checked_division(vm, ins, "División entre cero en ejecución", [](double a, double b) { return a / b; });
 }
+
+void modulo(Vm* vm, const Instruction& ins) { checked_division(vm, ins, "Módulo entre cero en ejecución", exact_fmod); }
 
 bool variable_exists(const Vm* vm, int32_t index) { return index >= 0 && index < vm->varCount && index < MAX_VARS; }
 
@@ -704,12 +700,8 @@ void vm_load(Vm* vm, const CompileResult* result, const VmHost* host) {
 
 void vm_reset(Vm* vm) {
     if (vm == nullptr) return;
-    vm->loopDepth = 0;
-    vm->wait = 0;
-    vm->haltTicks = 0;
-    vm->status = VM_EJECUTANDO;
-    vm->sp = 0;
-    vm->pc = 0;
+    // Everything a HALT restart resets, and the counters, the error and the variables.
+    restart(vm);
     vm->steps = 0;
     vm->ticks = 0;
     vm->budgetHits = 0;
