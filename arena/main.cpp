@@ -13,9 +13,9 @@ namespace {
 int run(int argc, char** argv) {
     prendax::ArenaOptions options;
     switch (prendax::scan_arena_options(argc, argv, options)) {
-        case prendax::ARENA_SCAN_EXIT_OK: return prendax::EXIT_OK;
-        case prendax::ARENA_SCAN_EXIT_BAD: return prendax::EXIT_BAD_INVOCATION;
-        case prendax::ARENA_SCAN_GO_ON: break;
+        case prendax::SCAN_EXIT_OK: return prendax::EXIT_OK;
+        case prendax::SCAN_EXIT_BAD: return prendax::EXIT_BAD_INVOCATION;
+        case prendax::SCAN_GO_ON: break;
     }
     if (options.verifyPath != nullptr) return prendax::run_verify(options);
     if (options.summary) return prendax::run_csv_summary(options);

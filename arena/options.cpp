@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "frontend/files.h"
+#include "frontend/option_scan.h"
 
 namespace prendax {
 
@@ -51,56 +52,81 @@ bool parse_u32(const char* begin, const char* end, uint32_t& value) {
     return true;
 }
 
-bool option_is(const char* arg, const char* name) { return std::strcmp(arg, name) == 0; }
-
 // Reports a bad value and gives the scan's answer to it.
-ArenaScan bad_value(const char* message, const char* value) {
+ScanOutcome bad_value(const char* message, const char* value) {
     print_to(stderr, message, shown(value).c_str());
-    return ARENA_SCAN_EXIT_BAD;
+    return SCAN_EXIT_BAD;
 }
 
-ArenaScan scan_value(const char* option, const char* value, ArenaOptions& options) {
-    if (option_is(option, "--seeds")) {
-        if (!parse_seed_range(value, options.firstSeed, options.lastSeed)) {
-            print_to(stderr, MSG_BAD_SEEDS, shown(value).c_str(), MAX_SEED, MAX_SEED);
-            return ARENA_SCAN_EXIT_BAD;
-        }
-    } else if (option_is(option, "--levels")) {
-        if (!parse_level_list(value, options.levels, options.levelCount)) {
-            print_to(stderr, MSG_BAD_LEVELS, shown(value).c_str(), MIN_LEVEL, MAX_LEVEL);
-            return ARENA_SCAN_EXIT_BAD;
-        }
-    } else if (option_is(option, "--ticks")) {
-        if (!parse_int32(value, options.ticks)) return bad_value(MSG_BAD_TICKS, value);
-        options.ticksGiven = true;
-    } else if (option_is(option, "--jobs")) {
-        if (!parse_int32(value, options.jobs) || options.jobs < 1) return bad_value(MSG_BAD_JOBS, value);
-    } else if (option_is(option, "--p1")) {
-        options.sprtParameterGiven = true;
-        if (!parse_open_fraction(value, 0.5, 1.0, options.sprtP1)) return bad_value(MSG_BAD_P1, value);
-    } else if (option_is(option, "--alpha") || option_is(option, "--beta")) {
-        options.sprtParameterGiven = true;
-        double& rate = option_is(option, "--alpha") ? options.sprtAlpha : options.sprtBeta;
-        if (!parse_open_fraction(value, 0.0, 0.5, rate)) {
-            print_to(stderr, MSG_BAD_ERROR_RATE, option, value);
-            return ARENA_SCAN_EXIT_BAD;
-        }
-    } else if (option_is(option, "--csv")) {
-        options.csvPath = value;
-    } else if (option_is(option, "--profile-collapsed")) {
-        options.collapsedPath = value;
-    } else {
-        options.verifyPath = value;
-    }
-    return ARENA_SCAN_GO_ON;
+ScanOutcome read_seeds(ArenaOptions& options, const char* value) {
+    if (parse_seed_range(value, options.firstSeed, options.lastSeed)) return SCAN_GO_ON;
+    print_to(stderr, MSG_BAD_SEEDS, shown(value).c_str(), MAX_SEED, MAX_SEED);
+    return SCAN_EXIT_BAD;
 }
 
-bool takes_value(const char* arg) {
-    return option_is(arg, "--seeds") || option_is(arg, "--levels") || option_is(arg, "--ticks") ||
-           option_is(arg, "--jobs") || option_is(arg, "--csv") || option_is(arg, "--verify") ||
-           option_is(arg, "--profile-collapsed") || option_is(arg, "--p1") || option_is(arg, "--alpha") ||
-           option_is(arg, "--beta");
+ScanOutcome read_levels(ArenaOptions& options, const char* value) {
+    if (parse_level_list(value, options.levels, options.levelCount)) return SCAN_GO_ON;
+    print_to(stderr, MSG_BAD_LEVELS, shown(value).c_str(), MIN_LEVEL, MAX_LEVEL);
+    return SCAN_EXIT_BAD;
 }
+
+ScanOutcome read_ticks(ArenaOptions& options, const char* value) {
+    if (!parse_int32(value, options.ticks)) return bad_value(MSG_BAD_TICKS, value);
+    options.ticksGiven = true;
+    return SCAN_GO_ON;
+}
+
+ScanOutcome read_jobs(ArenaOptions& options, const char* value) {
+    if (!parse_int32(value, options.jobs) || options.jobs < 1) return bad_value(MSG_BAD_JOBS, value);
+    return SCAN_GO_ON;
+}
+
+ScanOutcome read_p1(ArenaOptions& options, const char* value) {
+    options.sprtParameterGiven = true;
+    if (!parse_open_fraction(value, 0.5, 1.0, options.sprtP1)) return bad_value(MSG_BAD_P1, value);
+    return SCAN_GO_ON;
+}
+
+template <double ArenaOptions::*rate>
+ScanOutcome read_error_rate(ArenaOptions& options, const char* value) {
+    options.sprtParameterGiven = true;
+    if (parse_open_fraction(value, 0.0, 0.5, options.*rate)) return SCAN_GO_ON;
+    print_to(stderr, MSG_BAD_ERROR_RATE, rate == &ArenaOptions::sprtAlpha ? "--alpha" : "--beta", value);
+    return SCAN_EXIT_BAD;
+}
+
+template <const char* ArenaOptions::*path>
+ScanOutcome read_path(ArenaOptions& options, const char* value) {
+    options.*path = value;
+    return SCAN_GO_ON;
+}
+
+template <bool ArenaOptions::*flag>
+ScanOutcome set_flag(ArenaOptions& options, const char* /*value*/) {
+    options.*flag = true;
+    return SCAN_GO_ON;
+}
+
+constexpr OptionRow<ArenaOptions> OPTIONS[] = {
+    {"--seeds", true, read_seeds},
+    {"--levels", true, read_levels},
+    {"--ticks", true, read_ticks},
+    {"--jobs", true, read_jobs},
+    {"--csv", true, read_path<&ArenaOptions::csvPath>},
+    {"--verify", true, read_path<&ArenaOptions::verifyPath>},
+    {"--profile-collapsed", true, read_path<&ArenaOptions::collapsedPath>},
+    {"--p1", true, read_p1},
+    {"--alpha", true, read_error_rate<&ArenaOptions::sprtAlpha>},
+    {"--beta", true, read_error_rate<&ArenaOptions::sprtBeta>},
+    {"--json", false, set_flag<&ArenaOptions::json>},
+    {"--profile", false, set_flag<&ArenaOptions::profile>},
+    {"--summary", false, set_flag<&ArenaOptions::summary>},
+    {"--trust-paths", false, set_flag<&ArenaOptions::trustPaths>},
+    {"--compare", false, set_flag<&ArenaOptions::compare>},
+    {"--sprt", false, set_flag<&ArenaOptions::sprt>},
+};
+
+void take_program(ArenaOptions& options, const char* arg) { options.programs.push_back(arg); }
 
 // The same program twice would give two rows for one (program, level, seed).
 // Files are compared, not spellings: ok.zkv and ./ok.zkv are one program.
@@ -217,43 +243,18 @@ int32_t worker_count(int32_t jobs, uint64_t matches) {
     return static_cast<int32_t>(n < 1 ? 1 : n);
 }
 
-ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options) {
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        if (i + 1 < argc && takes_value(arg)) {
-            ArenaScan outcome = scan_value(arg, argv[++i], options);
-            if (outcome != ARENA_SCAN_GO_ON) return outcome;
-        } else if (option_is(arg, "--json")) {
-            options.json = true;
-        } else if (option_is(arg, "--profile")) {
-            options.profile = true;
-        } else if (option_is(arg, "--summary")) {
-            options.summary = true;
-        } else if (option_is(arg, "--trust-paths")) {
-            options.trustPaths = true;
-        } else if (option_is(arg, "--compare")) {
-            options.compare = true;
-        } else if (option_is(arg, "--sprt")) {
-            options.sprt = true;
-        } else if (option_is(arg, "--help") || option_is(arg, "-h")) {
-            print_out("%s", USAGE_TEXT);
-            return ARENA_SCAN_EXIT_OK;
-        } else if (arg[0] == '-') {
-            report_unknown_option(shown(arg).c_str());
-            return ARENA_SCAN_EXIT_BAD;
-        } else {
-            options.programs.push_back(arg);
-        }
-    }
-    if (!compare_options_fit(options)) return ARENA_SCAN_EXIT_BAD;
+ScanOutcome scan_arena_options(int argc, char** argv, ArenaOptions& options) {
+    const ScanOutcome outcome = scan_options(argc, argv, OPTIONS, ScanRules{USAGE_TEXT, true}, options, take_program);
+    if (outcome != SCAN_GO_ON) return outcome;
+    if (!compare_options_fit(options)) return SCAN_EXIT_BAD;
     if (options.verifyPath == nullptr && options.programs.empty()) {
         print_to(stderr, MSG_NO_PROGRAM);
         print_to(stderr, "%s", USAGE_TEXT);
-        return ARENA_SCAN_EXIT_BAD;
+        return SCAN_EXIT_BAD;
     }
     // A comparison writes one row per pair, so A and B may even be the same file.
-    if (!options.compare && has_repeated_program(options)) return ARENA_SCAN_EXIT_BAD;
-    return ARENA_SCAN_GO_ON;
+    if (!options.compare && has_repeated_program(options)) return SCAN_EXIT_BAD;
+    return SCAN_GO_ON;
 }
 
 }  // namespace prendax

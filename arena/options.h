@@ -7,6 +7,7 @@
 
 #include "arena/compare_stats.h"
 #include "frontend/frontend.h"
+#include "frontend/option_scan.h"
 #include "game/world.h"
 
 namespace prendax {
@@ -45,10 +46,8 @@ struct ArenaOptions {
     std::vector<const char*> programs;  // in command-line order
 };
 
-enum ArenaScan { ARENA_SCAN_GO_ON, ARENA_SCAN_EXIT_OK, ARENA_SCAN_EXIT_BAD };
-
 // Scans the command line; option errors are reported on standard error.
-ArenaScan scan_arena_options(int argc, char** argv, ArenaOptions& options);
+ScanOutcome scan_arena_options(int argc, char** argv, ArenaOptions& options);
 
 // "N" is seeds 1..N (N at least 1); "A-B" is seeds A..B with A <= B. Every number
 // is plain decimal digits within 32 bits.

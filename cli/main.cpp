@@ -10,6 +10,7 @@
 #include "cli/simulation.h"
 #include "compiler/pipeline.h"
 #include "frontend/files.h"
+#include "frontend/option_scan.h"
 #include "json/compile_json.h"
 #include "json/frame_json.h"
 
@@ -28,32 +29,21 @@ Vm machine;
 World world;
 char json_buffer[COMPILE_JSON_CAPACITY];
 
-enum ScanOutcome { SCAN_GO_ON, SCAN_EXIT_OK, SCAN_EXIT_BAD };
-
-ScanOutcome scan_options(int argc, char** argv, RunOptions& options) {
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        if (take_match_option(argc, argv, i, options.ticks, options.seed, options.level)) continue;
-        if (std::strcmp(arg, "--quiet") == 0) {
-            options.quiet = true;
-        } else if (std::strcmp(arg, "--json") == 0) {
-            options.json = true;
-        } else if (std::strcmp(arg, "--frame") == 0) {
-            options.frame = true;
-        } else if (std::strcmp(arg, "--demo") == 0) {
-            options.demo = true;
-        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            print_out("%s", USAGE_TEXT);
-            return SCAN_EXIT_OK;
-        } else if (arg[0] == '-') {
-            report_unknown_option(arg);
-            return SCAN_EXIT_BAD;
-        } else {
-            options.path = arg;
-        }
-    }
+template <bool RunOptions::*flag>
+ScanOutcome set_flag(RunOptions& options, const char* /*value*/) {
+    options.*flag = true;
     return SCAN_GO_ON;
 }
+
+constexpr OptionRow<RunOptions> OPTIONS[] = {
+    {"--ticks", true, read_ticks<RunOptions>},      {"--seed", true, read_seed<RunOptions>},
+    {"--level", true, read_level<RunOptions>},      {"--quiet", false, set_flag<&RunOptions::quiet>},
+    {"--json", false, set_flag<&RunOptions::json>}, {"--frame", false, set_flag<&RunOptions::frame>},
+    {"--demo", false, set_flag<&RunOptions::demo>},
+};
+
+// The last file named is the program.
+void take_path(RunOptions& options, const char* arg) { options.path = arg; }
 
 void print_compile_json() {
     compile_result_to_json(&compile_result, &compiler_context, json_buffer, sizeof json_buffer);
@@ -67,7 +57,7 @@ int finish(bool demo_run, int status) {
 
 int run(int argc, char** argv) {
     RunOptions options;
-    switch (scan_options(argc, argv, options)) {
+    switch (scan_options(argc, argv, OPTIONS, ScanRules{USAGE_TEXT, false}, options, take_path)) {
         case SCAN_EXIT_OK: return EXIT_OK;
         case SCAN_EXIT_BAD: return EXIT_BAD_INVOCATION;
         case SCAN_GO_ON: break;

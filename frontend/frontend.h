@@ -48,9 +48,6 @@ void print_to(std::FILE* stream, const char* format, ...) __attribute__((format(
 int32_t read_int_option(const char* text);
 // A seed as strtoul with base 10 reads it, kept to 32 bits ("-1" gives 4294967295).
 uint32_t read_seed_option(const char* text);
-// Takes "--ticks N", "--seed N" or "--level N" at argv[i] when a value follows
-// (whatever it looks like), stepping i onto the value; false for anything else.
-bool take_match_option(int argc, char** argv, int& i, int32_t& ticks, uint32_t& seed, int32_t& level);
 // "Opción desconocida: ..." on standard error.
 void report_unknown_option(const char* arg);
 

@@ -76,21 +76,6 @@ int32_t read_int_option(const char* text) {
 // Reads a seed as strtoul with base 10 does, kept to 32 bits (-1 gives 4294967295).
 uint32_t read_seed_option(const char* text) { return static_cast<uint32_t>(std::strtoul(text, nullptr, 10)); }
 
-bool take_match_option(int argc, char** argv, int& i, int32_t& ticks, uint32_t& seed, int32_t& level) {
-    if (i + 1 >= argc) return false;
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--ticks") == 0) {
-        ticks = read_int_option(argv[++i]);
-    } else if (std::strcmp(arg, "--seed") == 0) {
-        seed = read_seed_option(argv[++i]);
-    } else if (std::strcmp(arg, "--level") == 0) {
-        level = read_int_option(argv[++i]);
-    } else {
-        return false;
-    }
-    return true;
-}
-
 void report_unknown_option(const char* arg) { print_to(stderr, MSG_UNKNOWN_OPTION, arg); }
 
 void report_unreadable(const char* path) { print_to(stderr, MSG_UNREADABLE, path); }

@@ -11,6 +11,7 @@
 #include "compiler/pipeline.h"
 #include "frontend/files.h"
 #include "frontend/frontend.h"
+#include "frontend/option_scan.h"
 #include "game/match.h"
 #include "json/frame_json.h"
 #include "replay/accounting.h"
@@ -56,39 +57,29 @@ int bad_invocation(const char* format, const char* arg) {
     return EXIT_BAD_INVOCATION;
 }
 
-enum ScanOutcome { SCAN_GO_ON, SCAN_EXIT_OK, SCAN_EXIT_BAD };
+ScanOutcome read_trace(ReplayOptions& options, const char* value) {
+    if (parse_trace_range(value, options.trace)) return SCAN_GO_ON;
+    print_to(stderr, MSG_BAD_TRACE, shown(value).c_str(), MAX_TRACE_TICKS);
+    print_to(stderr, "%s", USAGE_TEXT);
+    return SCAN_EXIT_BAD;
+}
 
-// Options are compared exactly, as prendax_cli compares them; a value option
-// takes the next argument whatever it looks like.
-ScanOutcome scan_options(int argc, char** argv, ReplayOptions& options) {
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        bool has_value = i + 1 < argc;
-        if (take_match_option(argc, argv, i, options.ticks, options.seed, options.level)) continue;
-        if (std::strcmp(arg, "--trace") == 0 && has_value) {
-            if (!parse_trace_range(argv[++i], options.trace)) {
-                print_to(stderr, MSG_BAD_TRACE, shown(argv[i]).c_str(), MAX_TRACE_TICKS);
-                print_to(stderr, "%s", USAGE_TEXT);
-                return SCAN_EXIT_BAD;
-            }
-        } else if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--jsonl") == 0) {
-            if (!has_value) {
-                bad_invocation(MSG_MISSING_VALUE, arg);
-                return SCAN_EXIT_BAD;
-            }
-            (arg[1] == 'o' ? options.output : options.jsonl) = argv[++i];
-        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            print_out("%s", USAGE_TEXT);
-            return SCAN_EXIT_OK;
-        } else if (arg[0] == '-') {
-            report_unknown_option(shown(arg).c_str());
-            return SCAN_EXIT_BAD;
-        } else {
-            options.path = arg;
-        }
-    }
+template <const char* ReplayOptions::*path>
+ScanOutcome read_path(ReplayOptions& options, const char* value) {
+    options.*path = value;
     return SCAN_GO_ON;
 }
+
+constexpr OptionRow<ReplayOptions> OPTIONS[] = {
+    {"--ticks", true, read_ticks<ReplayOptions>},
+    {"--seed", true, read_seed<ReplayOptions>},
+    {"--level", true, read_level<ReplayOptions>},
+    {"--trace", true, read_trace},
+    {"-o", true, read_path<&ReplayOptions::output>, MSG_MISSING_VALUE},
+    {"--jsonl", true, read_path<&ReplayOptions::jsonl>, MSG_MISSING_VALUE},
+};
+
+void take_path(ReplayOptions& options, const char* arg) { options.path = arg; }
 
 struct Recording {
     OutputFile* page;
@@ -193,7 +184,7 @@ int compile_and_write(const ReplayOptions& options, const char* source) {
 
 int run(int argc, char** argv) {
     ReplayOptions options;
-    switch (scan_options(argc, argv, options)) {
+    switch (scan_options(argc, argv, OPTIONS, ScanRules{USAGE_TEXT, true}, options, take_path)) {
         case SCAN_EXIT_OK: return EXIT_OK;
         case SCAN_EXIT_BAD: return EXIT_BAD_INVOCATION;
         case SCAN_GO_ON: break;

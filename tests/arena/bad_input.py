@@ -20,6 +20,7 @@ LEVELS = "Lista de niveles no válida: {} (niveles de 1 a 3 separados por comas,
 TICKS = "Número de ticks no válido: {}\n"
 JOBS = "Número de trabajos no válido: {} (mínimo 1)\n"
 UNKNOWN = "Opción desconocida: {}\n"
+SUGGEST = "Opción desconocida: {}. ¿Quiso decir '{}'?\n"
 
 cases = [
     # (arguments, stdout, stderr, exit status)
@@ -31,9 +32,13 @@ cases = [
     (["--bogus", "idle.zkv"], "", UNKNOWN.format("--bogus"), 2),
     (["-", "idle.zkv"], "", UNKNOWN.format("-"), 2),
     (["-hx", "idle.zkv"], "", UNKNOWN.format("-hx"), 2),
-    (["--SEEDS", "5", "idle.zkv"], "", UNKNOWN.format("--SEEDS"), 2),
-    (["--seed", "5", "idle.zkv"], "", UNKNOWN.format("--seed"), 2),
-    (["--level", "2", "idle.zkv"], "", UNKNOWN.format("--level"), 2),
+    # A long option within two edits of a known one is named, case folded.
+    (["--SEEDS", "5", "idle.zkv"], "", SUGGEST.format("--SEEDS", "--seeds"), 2),
+    (["--seed", "5", "idle.zkv"], "", SUGGEST.format("--seed", "--seeds"), 2),
+    (["--level", "2", "idle.zkv"], "", SUGGEST.format("--level", "--levels"), 2),
+    (["--jsn", "idle.zkv"], "", SUGGEST.format("--jsn", "--json"), 2),
+    (["--profile-colapsed", "x", "idle.zkv"], "", SUGGEST.format("--profile-colapsed", "--profile-collapsed"), 2),
+    (["--hepl", "idle.zkv"], "", SUGGEST.format("--hepl", "--help"), 2),
     (["--quiet", "idle.zkv"], "", UNKNOWN.format("--quiet"), 2),
     (["--seeds", "--json", "idle.zkv"], "", SEEDS.format("--json"), 2),  # a value is taken whatever it is
 ]

@@ -53,9 +53,13 @@ run help 0 "$usage" "" --help
 run help_short 0 "$usage" "" -h
 run help_before_unknown 0 "$usage" "" --help --nope
 run unknown_before_help 2 "" "Opción desconocida: --nope" --nope --help
-for opt in --quiet --frame --json --demo -hx - --TICKS; do
+for opt in --quiet --demo -hx -; do
   run "unknown $opt" 2 "" "Opción desconocida: $opt" hunter.zkv -o p.html "$opt"
 done
+# A long option within two edits of a known one is named, case folded.
+run unknown_json 2 "" "Opción desconocida: --json. ¿Quiso decir '--jsonl'?" hunter.zkv -o p.html --json
+run unknown_TICKS 2 "" "Opción desconocida: --TICKS. ¿Quiso decir '--ticks'?" hunter.zkv -o p.html --TICKS
+run unknown_trace 2 "" "Opción desconocida: --trase. ¿Quiso decir '--trace'?" hunter.zkv -o p.html --trase
 run ticks_last 2 "" "Opción desconocida: --ticks" hunter.zkv -o p.html --ticks
 run seed_last 2 "" "Opción desconocida: --seed" hunter.zkv -o p.html --seed
 run o_last 2 "" "Falta el archivo después de -o
