@@ -17,6 +17,7 @@
 #include "arena/sweep.h"
 #include "frontend/files.h"
 #include "frontend/frontend.h"
+#include "frontend/json_document.h"
 #include "json/json_out.h"
 #include "vm/vm.h"
 
@@ -25,10 +26,6 @@ namespace prendax {
 namespace {
 
 constexpr std::size_t SPRT_PAIRS_PER_WORKER = 4;  // pairs a worker may play ahead of the test's decision
-constexpr std::size_t JSON_FIXED_BYTES = 4096;    // the run's settings, the test and the document's frame
-constexpr std::size_t JSON_TALLY_BYTES = 2048;    // the figures of one tally, commands aside
-constexpr std::size_t JSON_COMMAND_BYTES = 128;   // one replay command without its path
-constexpr std::size_t JSON_ESCAPED_BYTE = 6;      // the longest escape of one byte, \u00XX
 
 constexpr const char* MSG_INTERRUPTED = "Comparación interrumpida por una señal: se juzgaron %llu de %llu pares\n";
 constexpr const char* MSG_NOT_COMPILED = "No se puede comparar: %s no compila\n";
@@ -261,36 +258,33 @@ void json_sprt(JsonOut* out, const ArenaOptions& options, const SprtState& s) {
     json_append(out, "}");
 }
 
-bool comparison_json(const ArenaOptions& options, const Comparison& c, std::string& text) {
-    std::size_t paths = std::strlen(options.programs[0]) + std::strlen(options.programs[1]);
-    std::size_t perTally = JSON_TALLY_BYTES + REGRESSION_SEEDS * (JSON_COMMAND_BYTES + 2 * JSON_ESCAPED_BYTE * paths);
-    std::vector<char> buffer(JSON_FIXED_BYTES + JSON_ESCAPED_BYTE * paths + (c.levels.size() + 1) * perTally);
-    JsonOut out = json_open(buffer.data(), buffer.size());
-    json_append(&out, "{\"version\":");
-    json_string(&out, VERSION_TEXT);
-    json_append(&out, ",\"programA\":");
-    json_string(&out, options.programs[0]);
-    json_append(&out, ",\"programB\":");
-    json_string(&out, options.programs[1]);
-    json_appendf(&out, ",\"firstSeed\":%u,\"lastSeed\":%u,\"ticks\":%d,\"levels\":[", options.firstSeed,
-                 options.lastSeed, options.ticks);
-    for (int32_t i = 0; i < options.levelCount; i++) json_appendf(&out, "%s%d", i == 0 ? "" : ",", options.levels[i]);
-    json_append(&out, "],\"perLevel\":[");
-    for (std::size_t i = 0; i < c.levels.size(); i++) {
-        if (i != 0) json_append(&out, ",");
-        json_tally(&out, options, c.levels[i]);
-    }
-    json_append(&out, "],\"overall\":");
-    json_tally(&out, options, c.overall);
-    json_append(&out, ",\"sprt\":");
-    if (options.sprt) {
-        json_sprt(&out, options, c.sprt);
-    } else {
-        json_append(&out, "null");
-    }
-    json_append(&out, "}");
-    text.assign(buffer.data());
-    return !out.overflow;
+std::string comparison_json(const ArenaOptions& options, const Comparison& c) {
+    return json_document([&](JsonOut* out) {
+        json_append(out, "{\"version\":");
+        json_string(out, VERSION_TEXT);
+        json_append(out, ",\"programA\":");
+        json_string(out, options.programs[0]);
+        json_append(out, ",\"programB\":");
+        json_string(out, options.programs[1]);
+        json_appendf(out, ",\"firstSeed\":%u,\"lastSeed\":%u,\"ticks\":%d,\"levels\":[", options.firstSeed,
+                     options.lastSeed, options.ticks);
+        for (int32_t i = 0; i < options.levelCount; i++)
+            json_appendf(out, "%s%d", i == 0 ? "" : ",", options.levels[i]);
+        json_append(out, "],\"perLevel\":[");
+        for (std::size_t i = 0; i < c.levels.size(); i++) {
+            if (i != 0) json_append(out, ",");
+            json_tally(out, options, c.levels[i]);
+        }
+        json_append(out, "],\"overall\":");
+        json_tally(out, options, c.overall);
+        json_append(out, ",\"sprt\":");
+        if (options.sprt) {
+            json_sprt(out, options, c.sprt);
+        } else {
+            json_append(out, "null");
+        }
+        json_append(out, "}");
+    });
 }
 
 }  // namespace
@@ -394,8 +388,7 @@ int compare(const ArenaOptions& options) {
     if (caught != 0) print_to(stderr, MSG_INTERRUPTED, ull(comparison.overall.pairs), ull(total));
     bool written = csv_close(csv, caught != 0);
     if (options.json) {
-        std::string text;
-        if (!print_json_summary(comparison_json(options, comparison, text), text)) return EXIT_BAD_INVOCATION;
+        print_out("%s\n", comparison_json(options, comparison).c_str());
     } else {
         print_comparison(options, comparison);
     }

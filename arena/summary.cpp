@@ -11,17 +11,13 @@
 #include "compiler/diagnostics.h"
 #include "frontend/files.h"
 #include "frontend/frontend.h"
+#include "frontend/json_document.h"
+#include "json/diagnostic_json.h"
 #include "json/json_out.h"
 
 namespace prendax {
 
 namespace {
-
-constexpr std::size_t JSON_FIXED_BYTES = 4096;      // the run's settings and the document's frame
-constexpr std::size_t JSON_LEVEL_BYTES = 2048;      // the figures of one level, error text aside
-constexpr std::size_t JSON_PROGRAM_BYTES = 512;     // one program's keys and its ranking entry
-constexpr std::size_t JSON_ESCAPED_BYTE = 6;        // the longest escape of one byte, \u00XX
-constexpr std::size_t JSON_DIAGNOSTIC_BYTES = 128;  // one diagnostic's keys and numbers
 
 double mean(int64_t sum, uint64_t n) { return n == 0 ? 0.0 : static_cast<double>(sum) / static_cast<double>(n); }
 
@@ -124,32 +120,12 @@ void print_ranking(const std::vector<ProgramSummary>& programs) {
     }
 }
 
-std::size_t json_capacity(const std::vector<ProgramSummary>& programs) {
-    std::size_t bytes = JSON_FIXED_BYTES;
-    for (const ProgramSummary& p : programs) {
-        // The path is written twice: in the program's entry and in the ranking.
-        bytes += JSON_PROGRAM_BYTES + 2 * JSON_ESCAPED_BYTE * std::strlen(p.path);
-        if (!p.compiled && p.result != nullptr) {
-            bytes +=
-                static_cast<std::size_t>(MAX_DIAGNOSTICS) * (JSON_DIAGNOSTIC_BYTES + JSON_ESCAPED_BYTE * MESSAGE_SIZE);
-        }
-        bytes += p.levels.size() * (JSON_LEVEL_BYTES + JSON_ESCAPED_BYTE * (MESSAGE_SIZE + 32));
-    }
-    return bytes;
-}
-
 void json_diagnostics(JsonOut* out, const CompileResult* result) {
     json_append(out, "[");
     int32_t n = result == nullptr ? 0 : std::min(result->errorCount, static_cast<int32_t>(MAX_DIAGNOSTICS));
     for (int32_t i = 0; i < n; i++) {
-        const Diagnostic& d = result->errors[i];
         if (i != 0) json_append(out, ",");
-        // The same record as in the compile result document.
-        json_appendf(out, "{\"phase\":%d,\"phaseName\":", static_cast<int>(d.phase));
-        json_string(out, phase_name(d.phase));
-        json_appendf(out, ",\"line\":%d,\"col\":%d,\"message\":", d.line, d.col);
-        json_string_bounded(out, d.message, sizeof d.message);
-        json_append(out, "}");
+        json_diagnostic(out, result->errors[i]);
     }
     json_append(out, "]");
 }
@@ -366,35 +342,29 @@ int print_run_summary(const ArenaOptions& options, const std::vector<ProgramSumm
         print_summary(options, programs);
         return EXIT_OK;
     }
-    std::string text;
-    if (!summary_json(options, programs, text)) {
-        print_to(stderr, "%s", MSG_JSON_CUT);
-        return EXIT_BAD_INVOCATION;
-    }
-    print_out("%s\n", text.c_str());
+    print_out("%s\n", summary_json(options, programs).c_str());
     return EXIT_OK;
 }
 
-bool summary_json(const ArenaOptions& options, const std::vector<ProgramSummary>& programs, std::string& text) {
-    std::vector<char> buffer(json_capacity(programs));
-    JsonOut out = json_open(buffer.data(), buffer.size());
-    json_append(&out, "{\"version\":");
-    json_string(&out, VERSION_TEXT);
-    json_appendf(&out, ",\"firstSeed\":%u,\"lastSeed\":%u,\"ticks\":%d,\"levels\":[", options.firstSeed,
-                 options.lastSeed, options.ticks);
-    for (int32_t i = 0; i < options.levelCount; i++) json_appendf(&out, "%s%d", i == 0 ? "" : ",", options.levels[i]);
-    json_append(&out, "],\"programs\":[");
-    for (std::size_t i = 0; i < programs.size(); i++) {
-        if (i != 0) json_append(&out, ",");
-        json_program(&out, programs[i]);
-    }
-    json_append(&out, "],\"leaderboardOrder\":");
-    json_string(&out, LEADERBOARD_ORDER_TEXT);
-    json_append(&out, ",\"leaderboard\":");
-    json_ranking(&out, programs);
-    json_append(&out, "}");
-    text.assign(buffer.data());
-    return !out.overflow;
+std::string summary_json(const ArenaOptions& options, const std::vector<ProgramSummary>& programs) {
+    return json_document([&](JsonOut* out) {
+        json_append(out, "{\"version\":");
+        json_string(out, VERSION_TEXT);
+        json_appendf(out, ",\"firstSeed\":%u,\"lastSeed\":%u,\"ticks\":%d,\"levels\":[", options.firstSeed,
+                     options.lastSeed, options.ticks);
+        for (int32_t i = 0; i < options.levelCount; i++)
+            json_appendf(out, "%s%d", i == 0 ? "" : ",", options.levels[i]);
+        json_append(out, "],\"programs\":[");
+        for (std::size_t i = 0; i < programs.size(); i++) {
+            if (i != 0) json_append(out, ",");
+            json_program(out, programs[i]);
+        }
+        json_append(out, "],\"leaderboardOrder\":");
+        json_string(out, LEADERBOARD_ORDER_TEXT);
+        json_append(out, ",\"leaderboard\":");
+        json_ranking(out, programs);
+        json_append(out, "}");
+    });
 }
 
 }  // namespace prendax

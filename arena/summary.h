@@ -17,7 +17,6 @@ namespace prendax {
 
 inline constexpr int WORST_SEEDS = 5;     // seeds listed for the player to replay
 inline constexpr double WILSON_Z = 1.96;  // the normal quantile of a 95% interval
-inline constexpr const char* MSG_JSON_CUT = "El resumen JSON no cabe en su búfer\n";
 
 struct WorstSeed {
     uint32_t seed;
@@ -95,7 +94,7 @@ std::vector<std::size_t> rank_programs(const std::vector<ProgramSummary>& progra
 int print_run_summary(const ArenaOptions& options, const std::vector<ProgramSummary>& programs);
 // The text summary on standard output.
 void print_summary(const ArenaOptions& options, const std::vector<ProgramSummary>& programs);
-// The summary as one JSON document; false if it did not fit its buffer.
-bool summary_json(const ArenaOptions& options, const std::vector<ProgramSummary>& programs, std::string& text);
+// The summary as one JSON document.
+std::string summary_json(const ArenaOptions& options, const std::vector<ProgramSummary>& programs);
 
 }  // namespace prendax

@@ -15,6 +15,7 @@
 #include "compiler/pipeline.h"
 #include "frontend/files.h"
 #include "frontend/frontend.h"
+#include "frontend/json_document.h"
 
 namespace prendax {
 
@@ -50,11 +51,8 @@ bool report_profiles(const ArenaOptions& options, const std::vector<CompiledProg
         std::vector<LineRow> rows = line_rows(*total, *programs[i].result);
         if (options.profile && json == nullptr) print_line_profile(programs[i].path, lines[i], rows);
         if (json != nullptr) {
-            std::vector<char> buffer(6 * 16384 + 256 * rows.size() + 1024);
-            JsonOut out = json_open(buffer.data(), buffer.size());
-            json_line_profile(&out, programs[i].path, lines[i], rows);
             document += first ? "" : ",";
-            document += buffer.data();
+            document += json_document([&](JsonOut* out) { json_line_profile(out, programs[i].path, lines[i], rows); });
             first = false;
         }
         if (collapsed.file != nullptr) write_collapsed(collapsed.file, programs[i].path, lines[i], rows);
@@ -187,11 +185,7 @@ int sweep(const ArenaOptions& options) {
     }
     bool written = csv_close(csv, caught != 0);
     if (options.json) {
-        std::string text;
-        if (!summary_json(options, summaries, text)) {
-            print_to(stderr, "%s", MSG_JSON_CUT);
-            return EXIT_BAD_INVOCATION;
-        }
+        std::string text = summary_json(options, summaries);
         if (profiling(options) && caught == 0)
             written = report_profiles(options, programs, lines, pool, &text) && written;
         print_out("%s\n", text.c_str());
@@ -206,15 +200,6 @@ int sweep(const ArenaOptions& options) {
 }
 
 }  // namespace
-
-bool print_json_summary(bool fits, const std::string& text) {
-    if (!fits) {
-        print_to(stderr, "%s", MSG_JSON_CUT);
-        return false;
-    }
-    print_out("%s\n", text.c_str());
-    return true;
-}
 
 bool read_sources(const std::vector<const char*>& paths, std::vector<char*>& sources) {
     sources.clear();

@@ -25,10 +25,6 @@ struct CompiledProgram {
 // cannot be read, with nothing left to free. The caller frees the sources.
 bool read_sources(const std::vector<const char*>& paths, std::vector<char*>& sources);
 
-// Prints a JSON summary on standard output when it fit its buffer; otherwise
-// reports that it did not and gives false.
-bool print_json_summary(bool fits, const std::string& text);
-
 // Compiles source into program.result, printing the diagnostics on failure
 // when asked. All of the compilation's state is in `context`.
 void compile_program(const char* source, CompiledProgram& program, CompilerContext& context, bool printDiagnostics);

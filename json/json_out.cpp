@@ -25,6 +25,14 @@ bool piece_fits(const JsonOut* out, std::size_t n) {
 
 void append_bytes(JsonOut* out, const char* bytes, std::size_t n) {
     if (out == nullptr || out->buf == nullptr || out->overflow) return;
+    if (out->sink.write != nullptr && !piece_fits(out, n)) {
+        json_flush(out);
+        // A piece larger than the whole buffer goes straight to the sink.
+        if (!piece_fits(out, n)) {
+            out->sink.write(out->sink.context, bytes, n);
+            return;
+        }
+    }
     if (piece_fits(out, n)) {
         std::memcpy(out->buf + out->len, bytes, n);
         out->len += n;
@@ -93,6 +101,19 @@ JsonOut json_open(char* buffer, std::size_t capacity) {
     JsonOut out{buffer, capacity, 0, 0};
     if (buffer != nullptr && capacity != 0) buffer[0] = '\0';
     return out;
+}
+
+JsonOut json_open_sink(char* buffer, std::size_t capacity, JsonSink sink) {
+    JsonOut out = json_open(buffer, capacity);
+    out.sink = sink;
+    return out;
+}
+
+void json_flush(JsonOut* out) {
+    if (out == nullptr || out->sink.write == nullptr || out->buf == nullptr || out->len == 0) return;
+    out->sink.write(out->sink.context, out->buf, out->len);
+    out->len = 0;
+    out->buf[0] = '\0';
 }
 
 void json_append(JsonOut* out, const char* text) {

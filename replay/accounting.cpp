@@ -5,6 +5,7 @@
 #include <map>
 
 #include "compiler/bytecode.h"
+#include "frontend/json_document.h"
 #include "json/json_out.h"
 
 namespace prendax {
@@ -33,10 +34,7 @@ std::string number_text(double value) {
 }
 
 std::string json_text(const char* text) {
-    std::string buffer(6 * std::strlen(text) + 16, '\0');
-    JsonOut out = json_open(buffer.data(), buffer.size());
-    json_string(&out, text);
-    return std::string(buffer.data(), out.len);
+    return json_document([&](JsonOut* out) { json_string(out, text); });
 }
 
 // Appends every part in turn (one += each: g++ 12 misreads chains of +).

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "compiler/bytecode.h"
+#include "frontend/json_document.h"
 #include "json/game_facts_json.h"
 #include "json/json_out.h"
 #include "replay/assets.h"
@@ -35,11 +36,7 @@ void write_text(std::FILE* file, std::string_view text) {
 }
 
 void write_json_string(std::FILE* file, const char* text) {
-    // Each byte escapes to at most six, plus the quotes and room for the writer's terminator.
-    std::vector<char> buffer(6 * std::strlen(text) + 16);
-    JsonOut out = json_open(buffer.data(), buffer.size());
-    json_string(&out, text);
-    write_script_text(file, std::string_view(buffer.data(), out.len));
+    write_script_text(file, json_document([&](JsonOut* out) { json_string(out, text); }));
 }
 
 void write_instructions(std::FILE* file, const CompileResult& result) {

@@ -379,5 +379,36 @@ TEST(JsonOut, NumberForm) {
     EXPECT_EQ(number_text(huge * 1e9), "0");
 }
 
+// A writer with a sink hands on its buffer whenever a piece would not fit: the
+// document comes out whole and the same as through one large buffer, whatever
+// the small buffer's size, pieces larger than the buffer included.
+TEST(JsonOutSink, DocumentsOfAnyLengthComeOutWhole) {
+    auto write = [](JsonOut* out) {
+        json_append(out, "{\"texto\":");
+        json_string(out, std::string(3000, 'a').append("\"\\\n\xC3\xA9\xFF").c_str());
+        for (int i = 0; i < 200; i++) json_appendf(out, ",\"k%d\":%d", i, i * i);
+        json_append(out, ",\"n\":");
+        json_number(out, 0.1);
+        json_append(out, "}");
+    };
+    std::vector<char> large(1 << 16);
+    JsonOut whole = json_open(large.data(), large.size());
+    write(&whole);
+    ASSERT_EQ(whole.overflow, 0);
+    const std::string expected(large.data(), whole.len);
+    for (std::size_t size : {std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{64}, std::size_t{4096}}) {
+        SCOPED_TRACE(size);
+        std::string text;
+        std::vector<char> small(size);
+        JsonOut out = json_open_sink(
+            small.data(), small.size(),
+            JsonSink{&text, [](void* c, const char* b, std::size_t n) { static_cast<std::string*>(c)->append(b, n); }});
+        write(&out);
+        json_flush(&out);
+        EXPECT_EQ(out.overflow, 0);
+        EXPECT_EQ(text, expected);
+    }
+}
+
 }  // namespace
 }  // namespace prendax
