@@ -1202,6 +1202,7 @@ TEST(VmRunAgainstSteps, GeneratedProgramsGiveTheSameMachine) {
     EXPECT_GT(errors, 50);
     EXPECT_GT(budgetHits, 50);
     EXPECT_GT(fewerQuestions, 300);
+}
 
 // ---------------------------------------------------------------------------
 // The opcode table's stack effects are the machine's: each opcode, run on a
