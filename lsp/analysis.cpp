@@ -55,7 +55,7 @@ std::string suggestion_of(const char* message) {
     at += std::strlen(ASK);
     const char* close = std::strchr(at, '\'');
     if (close == nullptr) return "";
-    return std::string(at, close);
+    return {at, close};
 }
 
 bool is_call_token(const Analysis& a, int32_t i) {
@@ -140,6 +140,51 @@ void analyse(Analysis& a, const std::string& text) {
     match_braces(a);
 }
 
+namespace {
+
+// The end of the number that starts at from: digits with at most one dot.
+std::size_t number_end(const std::string& s, std::size_t from, std::size_t lineEnd) {
+    std::size_t to = from;
+    bool dot = false;
+    while (to < lineEnd && (is_digit(s[to]) || (s[to] == '.' && !dot))) {
+        if (s[to] == '.') dot = true;
+        to++;
+    }
+    return to;
+}
+
+// A two-byte operator (<= >= == != && ||) starts at from.
+bool two_byte_operator_at(const std::string& s, std::size_t from, std::size_t lineEnd) {
+    const char c = s[from];
+    return from + 1 < lineEnd && std::strchr("<>=!&|", c) != nullptr &&
+           ((s[from + 1] == '=' && std::strchr("<>=!", c) != nullptr) || (c == '&' && s[from + 1] == '&') ||
+            (c == '|' && s[from + 1] == '|'));
+}
+
+// The end of the piece of text (name, number, string, operator or one
+// character) that starts at from, which lies before lineEnd.
+std::size_t piece_end(const std::string& s, std::size_t from, std::size_t lineEnd) {
+    const char c = s[from];
+    std::size_t to = from;
+    if (is_name_byte(c) && !is_digit(c)) {
+        while (to < lineEnd && is_name_byte(s[to])) to++;
+    } else if (is_digit(c) || (c == '.' && from + 1 < lineEnd && is_digit(s[from + 1]))) {
+        to = number_end(s, from, lineEnd);
+    } else if (c == '"') {
+        to++;
+        while (to < lineEnd && s[to] != '"') to++;
+        if (to < lineEnd) to++;
+    } else if (two_byte_operator_at(s, from, lineEnd)) {
+        to += 2;
+    } else if (c != '\0') {
+        to += static_cast<std::size_t>(utf8_length(static_cast<unsigned char>(c)));
+        if (to > lineEnd) to = lineEnd;
+    }
+    return to;
+}
+
+}  // namespace
+
 ByteRange extent_at(const Analysis& a, int32_t line1, int32_t col1) {
     ByteRange r;
     if (line1 < 1 || col1 < 1 || static_cast<std::size_t>(line1) > a.lines.starts.size()) return r;
@@ -148,31 +193,7 @@ ByteRange extent_at(const Analysis& a, int32_t line1, int32_t col1) {
     const std::size_t lineEnd = lineStart + line_length(a.lines, a.text, r.line);
     std::size_t from = lineStart + static_cast<std::size_t>(col1 - 1);
     if (from > lineEnd) from = lineEnd;
-    const std::string& s = a.text;
-    std::size_t to = from;
-    if (from < lineEnd) {
-        const char c = s[from];
-        if (is_name_byte(c) && !is_digit(c)) {
-            while (to < lineEnd && is_name_byte(s[to])) to++;
-        } else if (is_digit(c) || (c == '.' && from + 1 < lineEnd && is_digit(s[from + 1]))) {
-            bool dot = false;
-            while (to < lineEnd && (is_digit(s[to]) || (s[to] == '.' && !dot))) {
-                if (s[to] == '.') dot = true;
-                to++;
-            }
-        } else if (c == '"') {
-            to++;
-            while (to < lineEnd && s[to] != '"') to++;
-            if (to < lineEnd) to++;
-        } else if (from + 1 < lineEnd && std::strchr("<>=!&|", c) != nullptr &&
-                   ((s[from + 1] == '=' && std::strchr("<>=!", c) != nullptr) || (c == '&' && s[from + 1] == '&') ||
-                    (c == '|' && s[from + 1] == '|'))) {
-            to += 2;
-        } else if (c != '\0') {
-            to += static_cast<std::size_t>(utf8_length(static_cast<unsigned char>(c)));
-            if (to > lineEnd) to = lineEnd;
-        }
-    }
+    const std::size_t to = from < lineEnd ? piece_end(a.text, from, lineEnd) : from;
     r.start = static_cast<int32_t>(from - lineStart);
     r.end = static_cast<int32_t>(to - lineStart);
     return r;
@@ -221,10 +242,7 @@ int32_t builtin_index(const char* name) {
 }
 
 bool is_keyword(const char* name) {
-    for (const Keyword& k : KEYWORD_TABLE) {
-        if (equals_ignore_case(name, k.word)) return true;
-    }
-    return false;
+    return std::ranges::any_of(KEYWORD_TABLE, [name](const Keyword& k) { return equals_ignore_case(name, k.word); });
 }
 
 bool is_variable_token(const Analysis& a, int32_t index) {
@@ -325,9 +343,10 @@ std::string hover_text(const Analysis& a, int32_t index) {
     return text;
 }
 
-std::vector<CompletionEntry> completions(const Analysis& a, int32_t line, int32_t byteCol) {
-    std::vector<CompletionEntry> out;
-    // The token before the cursor decides: after MOVE only a direction fits.
+namespace {
+
+// The last token that ends before the cursor, or -1.
+int32_t token_before(const Analysis& a, int32_t line, int32_t byteCol) {
     int32_t before = -1;
     const int32_t n = token_count(a);
     for (int32_t i = 0; i < n; i++) {
@@ -337,7 +356,11 @@ std::vector<CompletionEntry> completions(const Analysis& a, int32_t line, int32_
         if (r.line > line || (r.line == line && r.end >= byteCol)) break;
         before = i;
     }
-    const bool afterMove = before >= 0 && token(a, before).type == TOK_MOVE;
+    return before;
+}
+
+// The keywords, in capitals: only the directions after MOVE, all the others elsewhere.
+void add_keyword_entries(std::vector<CompletionEntry>& out, bool afterMove) {
     for (const Keyword& k : KEYWORD_TABLE) {
         const bool direction = k.type >= TOK_UP && k.type <= TOK_RIGHT;
         if (afterMove != direction) continue;
@@ -347,7 +370,10 @@ std::vector<CompletionEntry> completions(const Analysis& a, int32_t line, int32_
             k.type >= TOK_AND ? ItemKind::Operator : (direction ? ItemKind::Constant : ItemKind::Keyword);
         out.push_back({word, kind, "palabra clave", keyword_help(k.type), word});
     }
-    if (afterMove) return out;
+}
+
+// The built-in functions and the reserved variables a program can name.
+void add_builtin_entries(std::vector<CompletionEntry>& out) {
     for (int32_t b = 0; b < BUILTIN_COUNT; b++) {
         out.push_back({BUILTIN_TABLE[b].name, ItemKind::Function, builtin_signature(b), builtin_description(b),
                        std::string(BUILTIN_TABLE[b].name) + (BUILTIN_TABLE[b].arity == 0 ? "()" : "(")});
@@ -358,6 +384,11 @@ std::vector<CompletionEntry> completions(const Analysis& a, int32_t line, int32_
         out.push_back({RESERVED_TABLE[v].name, ItemKind::Variable, "variable reservada (solo lectura)",
                        RESERVED_HELP[v], RESERVED_TABLE[v].name});
     }
+}
+
+// The program's own variables, once each, where SET first creates them.
+void add_variable_entries(const Analysis& a, std::vector<CompletionEntry>& out) {
+    const int32_t n = token_count(a);
     std::vector<std::string> seen;
     for (int32_t i = 1; i < n; i++) {
         if (token(a, i - 1).type != TOK_SET || token(a, i).type != TOK_IDENTIFICADOR) continue;
@@ -367,6 +398,19 @@ std::vector<CompletionEntry> completions(const Analysis& a, int32_t line, int32_
         out.push_back(
             {name, ItemKind::Variable, "variable, creada en la línea " + std::to_string(token(a, i).line), "", name});
     }
+}
+
+}  // namespace
+
+std::vector<CompletionEntry> completions(const Analysis& a, int32_t line, int32_t byteCol) {
+    std::vector<CompletionEntry> out;
+    // The token before the cursor decides: after MOVE only a direction fits.
+    const int32_t before = token_before(a, line, byteCol);
+    const bool afterMove = before >= 0 && token(a, before).type == TOK_MOVE;
+    add_keyword_entries(out, afterMove);
+    if (afterMove) return out;
+    add_builtin_entries(out);
+    add_variable_entries(a, out);
     return out;
 }
 
@@ -382,8 +426,9 @@ SignatureInfo signature_at(const Analysis& a, int32_t line, int32_t byteCol) {
     }
     int32_t depth = 0;
     int32_t commas = 0;
-    for (auto it = before.rbegin(); it != before.rend(); ++it) {
-        const TokenType type = token(a, *it).type;
+    for (std::size_t k = before.size(); k > 0; k--) {
+        const int32_t at = before[k - 1];
+        const TokenType type = token(a, at).type;
         if (type == TOK_PAR_DER) depth++;
         if (type == TOK_COMA && depth == 0) commas++;
         if (type == TOK_PAR_IZQ) {
@@ -391,8 +436,8 @@ SignatureInfo signature_at(const Analysis& a, int32_t line, int32_t byteCol) {
                 depth--;
                 continue;
             }
-            if (*it > 0 && is_call_token(a, *it - 1)) {
-                info.builtin = builtin_index(token(a, *it - 1).lexeme);
+            if (at > 0 && is_call_token(a, at - 1)) {
+                info.builtin = builtin_index(token(a, at - 1).lexeme);
                 info.activeParameter = commas;
             }
             return info;
@@ -478,6 +523,38 @@ std::vector<Symbol> document_symbols(const Analysis& a) {
     return out;
 }
 
+namespace {
+
+// The comment that starts at byte p: to the end of its line, without a carriage return.
+ByteRange comment_at(const Analysis& a, std::size_t p, std::size_t textEnd) {
+    const std::string& s = a.text;
+    const auto line = static_cast<int32_t>(std::upper_bound(a.lines.starts.begin(), a.lines.starts.end(), p) -
+                                           a.lines.starts.begin() - 1);
+    const std::size_t lineStart = a.lines.starts[static_cast<std::size_t>(line)];
+    std::size_t end = p;
+    while (end < textEnd && s[end] != '\n') end++;
+    if (end > p && s[end - 1] == '\r') end--;
+    return {line, static_cast<int32_t>(p - lineStart), static_cast<int32_t>(end - lineStart)};
+}
+
+// The comments that start in the gap [gapStart, gapEnd) between two tokens.
+void gap_comments(const Analysis& a, std::size_t gapStart, std::size_t gapEnd, std::size_t textEnd,
+                  std::vector<ByteRange>& out) {
+    const std::string& s = a.text;
+    bool quoted = false;
+    for (std::size_t p = gapStart; p < gapEnd && p < textEnd; p++) {
+        if (s[p] == '\n') quoted = false;
+        if (s[p] == '"') quoted = !quoted;
+        if (!quoted && s[p] == '/' && p + 1 < textEnd && s[p + 1] == '/') {
+            out.push_back(comment_at(a, p, textEnd));
+            while (p < textEnd && s[p] != '\n') p++;
+            if (p >= gapEnd) break;
+        }
+    }
+}
+
+}  // namespace
+
 // Comments lie in the gaps between tokens: "//" outside a quoted text, to the
 // end of the line.
 std::vector<ByteRange> comments(const Analysis& a) {
@@ -496,22 +573,7 @@ std::vector<ByteRange> comments(const Analysis& a) {
             gapEnd = a.lines.starts[static_cast<std::size_t>(r.line)] + static_cast<std::size_t>(r.start);
             next = a.lines.starts[static_cast<std::size_t>(r.line)] + static_cast<std::size_t>(r.end);
         }
-        bool quoted = false;
-        for (std::size_t p = gapStart; p < gapEnd && p < textEnd; p++) {
-            if (s[p] == '\n') quoted = false;
-            if (s[p] == '"') quoted = !quoted;
-            if (!quoted && s[p] == '/' && p + 1 < textEnd && s[p + 1] == '/') {
-                const auto line = static_cast<int32_t>(
-                    std::upper_bound(a.lines.starts.begin(), a.lines.starts.end(), p) - a.lines.starts.begin() - 1);
-                const std::size_t lineStart = a.lines.starts[static_cast<std::size_t>(line)];
-                std::size_t end = p;
-                while (end < textEnd && s[end] != '\n') end++;
-                if (end > p && s[end - 1] == '\r') end--;
-                out.push_back({line, static_cast<int32_t>(p - lineStart), static_cast<int32_t>(end - lineStart)});
-                while (p < textEnd && s[p] != '\n') p++;
-                if (p >= gapEnd) break;
-            }
-        }
+        gap_comments(a, gapStart, gapEnd, textEnd, out);
         if (i == n || token(a, i).type == TOK_EOF) break;
         gapStart = next;
     }
@@ -545,26 +607,41 @@ std::vector<Fold> folding_ranges(const Analysis& a) {
     return out;
 }
 
+namespace {
+
+// The semantic type of token i, or -1 for none.
+int32_t semantic_type(const Analysis& a, int32_t i) {
+    const Token& t = token(a, i);
+    int32_t type = -1;
+    if (t.type == TOK_NUMERO) type = SEM_NUMBER;
+    if (t.type >= TOK_START && t.type <= TOK_FALSE) type = SEM_KEYWORD;
+    if (t.type >= TOK_UP && t.type <= TOK_RIGHT) type = SEM_ENUM_MEMBER;
+    if (t.type >= TOK_SUMA && t.type <= TOK_NOT) type = SEM_OPERATOR;
+    if (t.type == TOK_IDENTIFICADOR) type = is_call_token(a, i) ? SEM_FUNCTION : SEM_VARIABLE;
+    return type;
+}
+
+// The modifiers of token i, whose semantic type is type.
+int32_t semantic_modifiers(const Analysis& a, int32_t i, int32_t type) {
+    const Token& t = token(a, i);
+    int32_t modifiers = 0;
+    if (type == SEM_FUNCTION) {
+        if (builtin_index(t.lexeme) >= 0) modifiers = SEM_MOD_DEFAULT_LIBRARY;
+    } else if (type == SEM_VARIABLE) {
+        if (is_reserved_name(t.lexeme)) modifiers = SEM_MOD_READONLY | SEM_MOD_DEFAULT_LIBRARY;
+        if (first_set(a, t.lexeme) == i) modifiers |= SEM_MOD_DECLARATION;
+    }
+    return modifiers;
+}
+
+}  // namespace
+
 std::vector<SemanticToken> semantic_tokens(const Analysis& a) {
     std::vector<SemanticToken> out;
     const int32_t n = token_count(a);
     for (int32_t i = 0; i < n; i++) {
-        const Token& t = token(a, i);
-        int32_t type = -1;
-        int32_t modifiers = 0;
-        if (t.type == TOK_NUMERO) type = SEM_NUMBER;
-        if (t.type >= TOK_START && t.type <= TOK_FALSE) type = SEM_KEYWORD;
-        if (t.type >= TOK_UP && t.type <= TOK_RIGHT) type = SEM_ENUM_MEMBER;
-        if (t.type >= TOK_SUMA && t.type <= TOK_NOT) type = SEM_OPERATOR;
-        if (t.type == TOK_IDENTIFICADOR && is_call_token(a, i)) {
-            type = SEM_FUNCTION;
-            if (builtin_index(t.lexeme) >= 0) modifiers = SEM_MOD_DEFAULT_LIBRARY;
-        } else if (t.type == TOK_IDENTIFICADOR) {
-            type = SEM_VARIABLE;
-            if (is_reserved_name(t.lexeme)) modifiers = SEM_MOD_READONLY | SEM_MOD_DEFAULT_LIBRARY;
-            if (first_set(a, t.lexeme) == i) modifiers |= SEM_MOD_DECLARATION;
-        }
-        if (type >= 0) out.push_back({token_range(a, i), type, modifiers});
+        const int32_t type = semantic_type(a, i);
+        if (type >= 0) out.push_back({token_range(a, i), type, semantic_modifiers(a, i, type)});
     }
     for (const ByteRange& c : comments(a)) out.push_back({c, SEM_COMMENT, 0});
     std::sort(out.begin(), out.end(), [](const SemanticToken& x, const SemanticToken& y) {

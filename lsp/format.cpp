@@ -63,19 +63,10 @@ bool same_tokens(const Analysis& x, const Analysis& y) {
     return true;
 }
 
-}  // namespace
-
-int format_document(const Analysis& a, Analysis& scratch, std::string& out, std::string& why) {
-    if (a.text.find('\0') != std::string::npos || a.text.size() > static_cast<std::size_t>(MAX_SOURCE_BYTES)) {
-        why = "No se puede dar formato: el texto tiene un byte nulo o supera los " + std::to_string(MAX_SOURCE_BYTES) +
-              " bytes que lee el compilador.";
-        return 0;
-    }
-    if (a.result->phase == PHASE_LEXICO || a.result->phase == PHASE_SINTACTICO) {
-        why = "No se puede dar formato: el programa tiene errores léxicos o de sintaxis.";
-        return 0;
-    }
-    const std::vector<ByteRange> notes = comments(a);
+// One layout pass over a document's tokens and the comments between them.
+struct Formatter {
+    const Analysis& a;
+    std::vector<ByteRange> notes;
     std::size_t nextNote = 0;
     Layout lay;
     int depth = 0;
@@ -85,7 +76,9 @@ int format_document(const Analysis& a, Analysis& scratch, std::string& out, std:
     bool prevPrefix = false;
     bool prevCall = false;
 
-    auto lay_notes_before = [&](int32_t line, int32_t col) {
+    explicit Formatter(const Analysis& document) : a(document), notes(comments(document)) {}
+
+    void lay_notes_before(int32_t line, int32_t col) {
         while (nextNote < notes.size() &&
                (notes[nextNote].line < line || (notes[nextNote].line == line && notes[nextNote].start < col))) {
             const ByteRange& c = notes[nextNote++];
@@ -101,46 +94,83 @@ int format_document(const Analysis& a, Analysis& scratch, std::string& out, std:
             }
             lay.lastLine = c.line;
         }
-    };
+    }
 
-    const int32_t n = a.ctx->tokenCount;
-    for (int32_t i = 0; i < n; i++) {
+    // Token i is a "{" closed by the very next token, with no comment between.
+    [[nodiscard]] bool empty_block(int32_t i) const {
+        if (i + 1 >= a.ctx->tokenCount || a.ctx->tokens[i + 1].type != TOK_LLAVE_DER) return false;
+        const ByteRange close = token_range(a, i + 1);
+        return nextNote >= notes.size() || notes[nextNote].line > close.line ||
+               (notes[nextNote].line == close.line && notes[nextNote].start > close.start);
+    }
+
+    // "{ }" on the header's line, or on a line of its own after a comment.
+    void lay_empty_block(int32_t close) {
+        if (lay.open) {
+            lay.cur += " { }";
+        } else {
+            lay.start(depth, "{ }");
+        }
+        lay.lastLine = token_range(a, close).line;
+        prev = TOK_LLAVE_DER;
+        lay.mustBreak = true;
+    }
+
+    void lay_open_brace() {
+        if (lay.open) {
+            lay.cur += " {";
+        } else {
+            lay.start(depth, "{");  // after a comment that ended the header's line
+        }
+        lay.mustBreak = true;
+        depth++;
+    }
+
+    // A token inside a statement; returns whether it is a prefix operator.
+    bool lay_inner(TokenType type, const std::string& text) {
+        if (!lay.open || lay.mustBreak) {
+            // A statement cut by a comment goes on one level deeper.
+            lay.start(depth + (type == TOK_ELSE ? 0 : 1), text);
+        } else {
+            const bool tight = prev == TOK_PAR_IZQ || type == TOK_PAR_DER || type == TOK_COMA ||
+                               (type == TOK_PAR_IZQ && prevCall) || prevPrefix;
+            if (!tight) lay.cur += ' ';
+            lay.cur += text;
+        }
+        return (type == TOK_RESTA && expectOperand) || type == TOK_NOT;
+    }
+
+    // What may follow a token of this type.
+    void note_what_follows(TokenType type, bool prefix) {
+        if (setName) {
+            setName = false;
+            expectOperand = true;
+        } else if (type == TOK_SET) {
+            setName = true;
+        } else {
+            expectOperand = starts_expression(type) || type == TOK_PAR_IZQ || type == TOK_COMA || prefix ||
+                            (is_binary(type) && !prefix);
+        }
+    }
+
+    // Lays out token i; returns how many tokens that took (an empty block takes its "}" too).
+    int32_t lay_token(int32_t i) {
         const Token& t = a.ctx->tokens[i];
-        if (t.type == TOK_EOF) break;
         const ByteRange r = token_range(a, i);
         lay_notes_before(r.line, r.start);
         const std::string text = slice(a, r);
-        const bool call =
-            t.type == TOK_IDENTIFICADOR && i + 1 < n && a.ctx->tokens[i + 1].type == TOK_PAR_IZQ && prev != TOK_SET;
+        const bool call = t.type == TOK_IDENTIFICADOR && i + 1 < a.ctx->tokenCount &&
+                          a.ctx->tokens[i + 1].type == TOK_PAR_IZQ && prev != TOK_SET;
         bool prefix = false;
         if (is_statement(t.type)) {
             lay.close();
             lay.keep_blank(r.line);
             lay.start(depth, text);
+        } else if (t.type == TOK_LLAVE_IZQ && empty_block(i)) {
+            lay_empty_block(i + 1);
+            return 2;
         } else if (t.type == TOK_LLAVE_IZQ) {
-            const bool empty = i + 1 < n && a.ctx->tokens[i + 1].type == TOK_LLAVE_DER &&
-                               (nextNote >= notes.size() || notes[nextNote].line > token_range(a, i + 1).line ||
-                                (notes[nextNote].line == token_range(a, i + 1).line &&
-                                 notes[nextNote].start > token_range(a, i + 1).start));
-            if (empty) {
-                if (lay.open) {
-                    lay.cur += " { }";
-                } else {
-                    lay.start(depth, "{ }");
-                }
-                lay.lastLine = token_range(a, i + 1).line;
-                i++;
-                prev = TOK_LLAVE_DER;
-                lay.mustBreak = true;
-                continue;
-            }
-            if (lay.open) {
-                lay.cur += " {";
-            } else {
-                lay.start(depth, "{");  // after a comment that ended the header's line
-            }
-            lay.mustBreak = true;
-            depth++;
+            lay_open_brace();
         } else if (t.type == TOK_LLAVE_DER) {
             depth--;
             lay.close();
@@ -150,36 +180,36 @@ int format_document(const Analysis& a, Analysis& scratch, std::string& out, std:
             lay.cur += ' ';
             lay.cur += text;
         } else {
-            if (!lay.open || lay.mustBreak) {
-                // A statement cut by a comment goes on one level deeper.
-                lay.start(depth + (t.type == TOK_ELSE ? 0 : 1), text);
-            } else {
-                const bool tight = prev == TOK_PAR_IZQ || t.type == TOK_PAR_DER || t.type == TOK_COMA ||
-                                   (t.type == TOK_PAR_IZQ && prevCall) || prevPrefix;
-                if (!tight) lay.cur += ' ';
-                lay.cur += text;
-            }
-            prefix = (t.type == TOK_RESTA && expectOperand) || t.type == TOK_NOT;
+            prefix = lay_inner(t.type, text);
         }
-        // What may follow this token.
-        if (setName) {
-            setName = false;
-            expectOperand = true;
-        } else if (t.type == TOK_SET) {
-            setName = true;
-        } else {
-            expectOperand = starts_expression(t.type) || t.type == TOK_PAR_IZQ || t.type == TOK_COMA || prefix ||
-                            (is_binary(t.type) && !prefix);
-        }
+        note_what_follows(t.type, prefix);
         prevPrefix = prefix && (text == "-" || text == "!");
         prevCall = call;
         prev = t.type;
         lay.lastLine = r.line;
+        return 1;
     }
-    lay_notes_before(static_cast<int32_t>(a.lines.starts.size()), 0);
-    lay.close();
+};
+
+}  // namespace
+
+int format_document(const Analysis& a, Analysis& scratch, std::string& out, std::string& why) {
+    if (a.text.find('\0') != std::string::npos || a.text.size() > static_cast<std::size_t>(MAX_SOURCE_BYTES)) {
+        why = "No se puede dar formato: el texto tiene un byte nulo o supera los " + std::to_string(MAX_SOURCE_BYTES) +
+              " bytes que lee el compilador.";
+        return 0;
+    }
+    if (a.result->phase == PHASE_LEXICO || a.result->phase == PHASE_SINTACTICO) {
+        why = "No se puede dar formato: el programa tiene errores léxicos o de sintaxis.";
+        return 0;
+    }
+    Formatter f(a);
+    const int32_t n = a.ctx->tokenCount;
+    for (int32_t i = 0; i < n && a.ctx->tokens[i].type != TOK_EOF;) i += f.lay_token(i);
+    f.lay_notes_before(static_cast<int32_t>(a.lines.starts.size()), 0);
+    f.lay.close();
     out.clear();
-    for (const std::string& line : lay.lines) out += line + "\n";
+    for (const std::string& line : f.lay.lines) out += line + "\n";
 
     // The laid-out text must hold the very same tokens.
     analyse(scratch, out);

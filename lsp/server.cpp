@@ -183,7 +183,7 @@ void Server::notification(const std::string& method, const json& params) {
     if (method == "textDocument/didOpen") {
         const json& doc = member(params, "textDocument");
         const std::string uri = text_member(doc, "uri");
-        if (documents_.size() >= MAX_OPEN_DOCUMENTS && documents_.count(uri) == 0) {
+        if (documents_.size() >= MAX_OPEN_DOCUMENTS && !documents_.contains(uri)) {
             notify("window/showMessage",
                    {{"type", 2},
                     {"message", "prendax_lsp: demasiados documentos abiertos (máximo " +
@@ -278,7 +278,7 @@ void Server::publish(const std::string& uri) {
 
 void Server::flush_diagnostics() {
     for (const std::string& uri : dirty_) {
-        if (documents_.count(uri) != 0) publish(uri);
+        if (documents_.contains(uri)) publish(uri);
     }
     dirty_.clear();
 }
@@ -339,7 +339,8 @@ json Server::hover(const json& params) {
 
 json Server::completion(const json& params) {
     const Analysis& a = analysis_of(params);
-    int32_t line, col;
+    int32_t line = 0;
+    int32_t col = 0;
     cursor(a, params, line, col);
     json items = json::array();
     for (const CompletionEntry& e : completions(a, line, col)) {
@@ -356,7 +357,8 @@ json Server::completion(const json& params) {
 
 json Server::signature_help(const json& params) {
     const Analysis& a = analysis_of(params);
-    int32_t line, col;
+    int32_t line = 0;
+    int32_t col = 0;
     cursor(a, params, line, col);
     const SignatureInfo s = signature_at(a, line, col);
     if (s.builtin < 0) return nullptr;

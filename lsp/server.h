@@ -53,8 +53,8 @@ public:
     // Diagnostics of the documents changed since the last call.
     void flush_diagnostics();
 
-    bool exited() const { return exited_; }
-    int exit_status() const { return shutdown_ ? 0 : 1; }
+    [[nodiscard]] bool exited() const { return exited_; }
+    [[nodiscard]] int exit_status() const { return shutdown_ ? 0 : 1; }
 
 private:
     void send(const nlohmann::json& message);
@@ -70,12 +70,12 @@ private:
     void publish(const std::string& uri);
 
     // Conversions between the client's positions and source bytes.
-    nlohmann::json position(const Analysis& a, int32_t line, int32_t byteCol) const;
-    nlohmann::json range(const Analysis& a, const ByteRange& r) const;
+    [[nodiscard]] nlohmann::json position(const Analysis& a, int32_t line, int32_t byteCol) const;
+    [[nodiscard]] nlohmann::json range(const Analysis& a, const ByteRange& r) const;
     void cursor(const Analysis& a, const nlohmann::json& params, int32_t& line, int32_t& byteCol) const;
-    nlohmann::json whole_document(const Analysis& a) const;
-    int32_t token_under(const Analysis& a, const nlohmann::json& params) const;
-    nlohmann::json diagnostic(const Analysis& a, const DiagnosticItem& d) const;
+    [[nodiscard]] nlohmann::json whole_document(const Analysis& a) const;
+    [[nodiscard]] int32_t token_under(const Analysis& a, const nlohmann::json& params) const;
+    [[nodiscard]] nlohmann::json diagnostic(const Analysis& a, const DiagnosticItem& d) const;
 
     nlohmann::json hover(const nlohmann::json& params);
     nlohmann::json completion(const nlohmann::json& params);

@@ -6,6 +6,7 @@
 //   prendax_syntax OUT_DIR
 //     OUT_DIR/vim/syntax/zkv.vim, OUT_DIR/vim/ftdetect/zkv.vim (Vim and Neovim)
 //     OUT_DIR/textmate/zkv.tmLanguage.json (VS Code, Sublime Text, TextMate...)
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -49,17 +50,16 @@ constexpr Category category_of(TokenType t) {
 }
 
 constexpr bool every_keyword_placed() {
-    for (const Keyword& k : KEYWORD_TABLE) {
-        if (category_of(k.type) == STATEMENT && !(k.type >= TOK_START && k.type <= TOK_WHILE)) return false;
-    }
-    return true;
+    return std::ranges::all_of(KEYWORD_TABLE, [](const Keyword& k) {
+        return category_of(k.type) != STATEMENT || (k.type >= TOK_START && k.type <= TOK_WHILE);
+    });
 }
 static_assert(every_keyword_placed(), "a new keyword needs a category in the syntax files");
 
 std::vector<std::string> words_of(Category c) {
     std::vector<std::string> out;
     for (const Keyword& k : KEYWORD_TABLE) {
-        if (category_of(k.type) == c) out.push_back(k.word);
+        if (category_of(k.type) == c) out.emplace_back(k.word);
     }
     return out;
 }
@@ -68,16 +68,16 @@ std::vector<std::string> words_of(Category c) {
 std::vector<std::string> readable_reserved() {
     std::vector<std::string> out;
     for (const ReservedRow& reserved : RESERVED_TABLE) {
-        bool keyword = false;
-        for (const Keyword& k : KEYWORD_TABLE) keyword = keyword || equals_ignore_case(reserved.name, k.word);
-        if (!keyword) out.push_back(reserved.name);
+        const bool keyword = std::ranges::any_of(
+            KEYWORD_TABLE, [&reserved](const Keyword& k) { return equals_ignore_case(reserved.name, k.word); });
+        if (!keyword) out.emplace_back(reserved.name);
     }
     return out;
 }
 
 std::vector<std::string> builtins() {
     std::vector<std::string> out;
-    for (const BuiltinRow& b : BUILTIN_TABLE) out.push_back(b.name);
+    for (const BuiltinRow& b : BUILTIN_TABLE) out.emplace_back(b.name);
     return out;
 }
 

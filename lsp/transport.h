@@ -9,8 +9,8 @@
 
 namespace prendax::lsp {
 
-inline constexpr std::size_t MAX_MESSAGE_BYTES = 4 * 1024 * 1024;  // larger bodies are skipped unread
-inline constexpr std::size_t MAX_HEADER_BYTES = 8192;              // a longer header block is dropped
+inline constexpr std::size_t MAX_MESSAGE_BYTES = std::size_t{4} * 1024 * 1024;  // larger bodies are skipped unread
+inline constexpr std::size_t MAX_HEADER_BYTES = 8192;                           // a longer header block is dropped
 inline constexpr std::size_t READ_CHUNK = 65536;
 
 struct Frame {
