@@ -2,6 +2,7 @@
 // plain decimal, so a row is a pure function of its match.
 #include "arena/csv.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frontend/frontend.h"
@@ -36,12 +37,9 @@ constexpr const char* MSG_CSV_DROPPED = "El CSV de un barrido interrumpido no se
 
 bool csv_over_program(const char* csvPath, const std::vector<const char*>& programs) {
     if (csvPath == nullptr) return false;
-    for (const char* path : programs) {
-        if (!same_file(csvPath, path)) continue;
-        print_to(stderr, MSG_OVER_SOURCE, shown(csvPath).c_str());
-        return true;
-    }
-    return false;
+    const bool over = std::ranges::any_of(programs, [csvPath](const char* path) { return same_file(csvPath, path); });
+    if (over) print_to(stderr, MSG_OVER_SOURCE, shown(csvPath).c_str());
+    return over;
 }
 
 bool csv_open(CsvOutput& csv, const char* path) {
@@ -133,6 +131,14 @@ int read_quoted(CsvReader& reader, std::string& field) {
     }
 }
 
+// Closes the record at c, a line feed or EOF, with its last field; a carriage
+// return before the line feed is dropped unless it was quoted.
+void close_record(CsvReader& reader, CsvRecord& fields, std::string& field, bool wasQuoted, int c) {
+    if (c == '\n') reader.line++;
+    if (!wasQuoted && !field.empty() && field.back() == '\r') field.pop_back();
+    fields.push_back(field);
+}
+
 }  // namespace
 
 // A record ends at a line feed outside quotes (a carriage return before it is
@@ -152,9 +158,7 @@ CsvReadStatus csv_read(CsvReader& reader, CsvRecord& fields, int64_t& startLine)
             field.clear();
             wasQuoted = false;
         } else if (c == '\n' || c == EOF) {
-            if (c == '\n') reader.line++;
-            if (!wasQuoted && !field.empty() && field.back() == '\r') field.pop_back();
-            fields.push_back(field);
+            close_record(reader, fields, field, wasQuoted, c);
             return CSV_READ_RECORD;
         } else if (c == '"') {
             if (!field.empty() || wasQuoted) return CSV_READ_STRAY_QUOTE;

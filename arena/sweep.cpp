@@ -57,7 +57,7 @@ bool report_profiles(const ArenaOptions& options, const std::vector<CompiledProg
         }
         if (collapsed.file != nullptr) write_collapsed(collapsed.file, programs[i].path, lines[i], rows);
     }
-    if (json != nullptr && options.profile && json->size() > 0 && json->back() == '}') {
+    if (json != nullptr && options.profile && !json->empty() && json->back() == '}') {
         json->pop_back();
         *json += document + "]}";
     }
@@ -130,22 +130,12 @@ uint64_t play_all(const ArenaOptions& options, const std::vector<CompiledProgram
     return played;
 }
 
-// The sweep proper, with SIGINT and SIGTERM caught.
-int sweep(const ArenaOptions& options) {
-    std::vector<char*> sources;
-    if (!read_sources(options.programs, sources)) return EXIT_BAD_INVOCATION;
-
-    CsvOutput csv;
-    if (!csv_open(csv, options.csvPath)) {
-        for (char* s : sources) std::free(s);
-        return EXIT_BAD_INVOCATION;
-    }
-    csv_write(csv, csv_header());
-
+// Compiles every program (freeing its source) and readies its summary with
+// one row per level; returns how many compiled.
+uint64_t compile_all(const ArenaOptions& options, const std::vector<char*>& sources,
+                     std::vector<CompiledProgram>& programs, std::vector<ProgramSummary>& summaries,
+                     std::vector<ProgramLines>& lines) {
     auto context = std::make_unique<CompilerContext>();
-    std::vector<CompiledProgram> programs(options.programs.size());
-    std::vector<ProgramSummary> summaries(options.programs.size());
-    std::vector<ProgramLines> lines(options.programs.size());
     uint64_t compiledCount = 0;
     for (std::size_t i = 0; i < programs.size(); i++) {
         programs[i].path = options.programs[i];
@@ -166,6 +156,25 @@ int sweep(const ArenaOptions& options) {
             summaries[i].levels.back().level = options.levels[l];
         }
     }
+    return compiledCount;
+}
+
+// The sweep proper, with SIGINT and SIGTERM caught.
+int sweep(const ArenaOptions& options) {
+    std::vector<char*> sources;
+    if (!read_sources(options.programs, sources)) return EXIT_BAD_INVOCATION;
+
+    CsvOutput csv;
+    if (!csv_open(csv, options.csvPath)) {
+        for (char* s : sources) std::free(s);
+        return EXIT_BAD_INVOCATION;
+    }
+    csv_write(csv, csv_header());
+
+    std::vector<CompiledProgram> programs(options.programs.size());
+    std::vector<ProgramSummary> summaries(options.programs.size());
+    std::vector<ProgramLines> lines(options.programs.size());
+    const uint64_t compiledCount = compile_all(options, sources, programs, summaries, lines);
 
     uint64_t seedCount = static_cast<uint64_t>(options.lastSeed) - options.firstSeed + 1;
     uint64_t total = compiledCount * static_cast<uint64_t>(options.levelCount) * seedCount;

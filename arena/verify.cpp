@@ -410,6 +410,35 @@ bool row_result(const CsvRecord& f, int32_t limit, MatchResult& r) {
            parse_number(f[CSV_BUDGET_HITS], r.budgetHits);
 }
 
+// Folds one row of columns fields into the summary; returns why the row is
+// refused, or an empty text.
+std::string add_summary_row(const ArenaOptions& options, const CsvRecord& fields, int columns, CsvSummary& sum) {
+    int32_t level = 0;
+    uint32_t seed = 0;
+    int32_t limit = options.ticks;
+    MatchResult result;
+    if (fields.size() != static_cast<std::size_t>(columns)) {
+        char text[64];
+        std::snprintf(text, sizeof text, WHY_COLUMNS, columns);
+        return text;
+    }
+    if (!parse_level(fields[CSV_LEVEL], level)) return WHY_LEVEL;
+    if (!parse_seed(fields[CSV_SEED], seed)) return WHY_SEED;
+    if (columns > CSV_TICK_LIMIT && !parse_number(fields[CSV_TICK_LIMIT], limit)) return WHY_TICK_LIMIT;
+    if (!row_result(fields, limit, result)) return WHY_NUMBER;
+    auto [found, added] = sum.index.emplace(fields[CSV_PROGRAM], sum.paths.size());
+    if (added) sum.paths.push_back(fields[CSV_PROGRAM]);
+    if (!sum.seen.emplace(found->second, level, seed).second) return WHY_REPEATED;
+    LevelSummary& s = sum.levels[{found->second, level}];
+    s.level = level;
+    summary_add_row(s, seed, result, fields[CSV_ERROR]);
+    sum.levelSet.insert(level);
+    sum.limits.insert(limit);
+    if (seed < sum.firstSeed) sum.firstSeed = seed;
+    if (seed > sum.lastSeed) sum.lastSeed = seed;
+    return {};
+}
+
 // Reads one CSV into the summary; returns 0, or the exit status after reporting.
 int read_summary_csv(const ArenaOptions& options, const char* path, CsvSummary& sum) {
     Verification v;
@@ -447,38 +476,7 @@ int read_summary_csv(const ArenaOptions& options, const char* path, CsvSummary& 
             why = read_failure(status);
             break;
         }
-        if (is_blank(fields)) continue;
-        int32_t level = 0;
-        uint32_t seed = 0;
-        int32_t limit = options.ticks;
-        MatchResult result;
-        if (fields.size() != static_cast<std::size_t>(columns)) {
-            char text[64];
-            std::snprintf(text, sizeof text, WHY_COLUMNS, columns);
-            why = text;
-        } else if (!parse_level(fields[CSV_LEVEL], level)) {
-            why = WHY_LEVEL;
-        } else if (!parse_seed(fields[CSV_SEED], seed)) {
-            why = WHY_SEED;
-        } else if (columns > CSV_TICK_LIMIT && !parse_number(fields[CSV_TICK_LIMIT], limit)) {
-            why = WHY_TICK_LIMIT;
-        } else if (!row_result(fields, limit, result)) {
-            why = WHY_NUMBER;
-        } else {
-            auto [found, added] = sum.index.emplace(fields[CSV_PROGRAM], sum.paths.size());
-            if (added) sum.paths.push_back(fields[CSV_PROGRAM]);
-            if (!sum.seen.emplace(found->second, level, seed).second) {
-                why = WHY_REPEATED;
-                break;
-            }
-            LevelSummary& s = sum.levels[{found->second, level}];
-            s.level = level;
-            summary_add_row(s, seed, result, fields[CSV_ERROR]);
-            sum.levelSet.insert(level);
-            sum.limits.insert(limit);
-            if (seed < sum.firstSeed) sum.firstSeed = seed;
-            if (seed > sum.lastSeed) sum.lastSeed = seed;
-        }
+        if (!is_blank(fields)) why = add_summary_row(options, fields, columns, sum);
     }
     bool unreadable = std::ferror(v.file) != 0;
     std::fclose(v.file);

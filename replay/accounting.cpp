@@ -30,7 +30,7 @@ std::string number_text(double value) {
     char buffer[64];
     JsonOut out = json_open(buffer, sizeof buffer);
     json_number(&out, value);
-    return std::string(buffer, out.len);
+    return {buffer, out.len};
 }
 
 std::string json_text(const char* text) {
