@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "game/events.h"
 
@@ -244,8 +245,8 @@ struct Band {
 };
 
 Band enemy_band(const World* world) {
-    double top = INFINITY;  // NaN, which touches nothing, widens nothing
-    double bottom = -INFINITY;
+    double top = std::numeric_limits<double>::infinity();  // NaN, which touches nothing, widens nothing
+    double bottom = -std::numeric_limits<double>::infinity();
     each_slot(world->enemySlots, 0, [world, &top, &bottom](int i) {
         const double y = world->enemies[i].y;
         if (y < top) top = y;
