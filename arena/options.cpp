@@ -95,18 +95,6 @@ ScanOutcome read_error_rate(ArenaOptions& options, const char* value) {
     return SCAN_EXIT_BAD;
 }
 
-template <const char* ArenaOptions::*path>
-ScanOutcome read_path(ArenaOptions& options, const char* value) {
-    options.*path = value;
-    return SCAN_GO_ON;
-}
-
-template <bool ArenaOptions::*flag>
-ScanOutcome set_flag(ArenaOptions& options, const char* /*value*/) {
-    options.*flag = true;
-    return SCAN_GO_ON;
-}
-
 constexpr OptionRow<ArenaOptions> OPTIONS[] = {
     {"--seeds", true, read_seeds},
     {"--levels", true, read_levels},

@@ -29,12 +29,6 @@ Vm machine;
 World world;
 char json_buffer[COMPILE_JSON_CAPACITY];
 
-template <bool RunOptions::*flag>
-ScanOutcome set_flag(RunOptions& options, const char* /*value*/) {
-    options.*flag = true;
-    return SCAN_GO_ON;
-}
-
 constexpr OptionRow<RunOptions> OPTIONS[] = {
     {"--ticks", true, read_ticks<RunOptions>},      {"--seed", true, read_seed<RunOptions>},
     {"--level", true, read_level<RunOptions>},      {"--quiet", false, set_flag<&RunOptions::quiet>},

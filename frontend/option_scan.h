@@ -80,6 +80,28 @@ ScanOutcome read_level(Options& options, const char* value) {
     return SCAN_GO_ON;
 }
 
+// The options record a member pointer belongs to.
+template <typename Member>
+struct MemberOf;
+template <typename Options, typename Field>
+struct MemberOf<Field Options::*> {
+    using type = Options;
+};
+
+// An option without a value that turns its member on.
+template <auto flag>
+ScanOutcome set_flag(typename MemberOf<decltype(flag)>::type& options, const char* /*value*/) {
+    options.*flag = true;
+    return SCAN_GO_ON;
+}
+
+// A value option kept as it stands, such as a file's path.
+template <auto field>
+ScanOutcome read_path(typename MemberOf<decltype(field)>::type& options, const char* value) {
+    options.*field = value;
+    return SCAN_GO_ON;
+}
+
 // Scans argv[1..] into options; each operand goes to `operand`.
 template <typename Options, std::size_t N>
 ScanOutcome scan_options(int argc, char** argv, const OptionRow<Options> (&table)[N], const ScanRules& rules,

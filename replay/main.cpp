@@ -64,12 +64,6 @@ ScanOutcome read_trace(ReplayOptions& options, const char* value) {
     return SCAN_EXIT_BAD;
 }
 
-template <const char* ReplayOptions::*path>
-ScanOutcome read_path(ReplayOptions& options, const char* value) {
-    options.*path = value;
-    return SCAN_GO_ON;
-}
-
 constexpr OptionRow<ReplayOptions> OPTIONS[] = {
     {"--ticks", true, read_ticks<ReplayOptions>},
     {"--seed", true, read_seed<ReplayOptions>},
