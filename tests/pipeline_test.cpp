@@ -1,14 +1,23 @@
 // The compile pipeline: phase order, what each failure leaves in the result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "compiler/pipeline.h"
+#include "json/compile_json.h"
 
 using namespace prendax;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -162,3 +171,225 @@ TEST(Pipeline, CompilationsOnSeveralThreadsAreIndependent) {
     // The programs above reach the messages that name tokens.
     EXPECT_NE(expected[1].find("pero se encontró 'SIDEWAYS'"), std::string::npos) << expected[1];
 }
+
+// Records compiled into again and again: compile_source clears only what the
+// previous compilation used, and both records must still end byte for byte as
+// a clear of every byte followed by the same compilation leaves them.
+
+namespace {
+
+struct Records {
+    CompileResult result;
+    CompilerContext ctx;
+};
+
+struct Program {
+    std::string name;
+    std::string text;
+};
+
+std::string read_bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Every robot program and fuzzing input kept in the tree, in a fixed order.
+std::vector<Program> stored_programs() {
+    const fs::path root(PRENDAX_SOURCE_DIR);
+    std::vector<fs::path> paths;
+    for (const char* folder : {"examples", "tests/arena/robots", "tests/replay/robots", "tests/golden"}) {
+        for (const auto& entry : fs::recursive_directory_iterator(root / folder)) {
+            if (entry.path().extension() == ".zkv") paths.push_back(entry.path());
+        }
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(root / "fuzz/regressions")) {
+        if (entry.is_regular_file()) paths.push_back(entry.path());
+    }
+    std::sort(paths.begin(), paths.end());
+    std::vector<Program> programs;
+    for (const fs::path& path : paths) programs.push_back({path.string(), read_bytes(path)});
+    return programs;
+}
+
+// Programs at the limits: the most tokens, nodes, variables and diagnostics,
+// a tree text cut at its capacity, a long listing, texts past the size limit.
+std::vector<Program> limit_programs() {
+    std::vector<Program> programs;
+    std::string sets = "START\n";
+    for (int i = 0; sets.size() < 16000; i++) sets += "SET variable_larga_" + std::to_string(i % 70) + " 123456.75\n";
+    programs.push_back({"more than 64 variables", sets});
+    std::string sums = "START\nSET a 1";
+    for (int i = 0; i < 1020; i++) sums += " + 999999";
+    programs.push_back({"2043 expression tokens", sums + "\nEND\n"});
+    std::string shots;
+    for (int i = 0; i < 1023; i++) shots += "SHOOT SHIELD\n";
+    programs.push_back({"2046 statements", shots});
+    programs.push_back({"2048 tokens, one too many", shots + "SHOOT SHOOT\n"});
+    std::string stores = "START\n";
+    for (int i = 0; i < 680; i++) stores += "SET abcdefghijklmnopqrstuvw 999999.25\n";
+    programs.push_back({"a long listing", stores});
+    programs.push_back({"more than 32 diagnostics", std::string(300, '$')});
+    programs.push_back({"past the size limit", std::string(16384, ' ') + std::string(5000, '#')});
+    programs.push_back({"a name of 47 bytes", "START\nSET " + std::string(47, 'n') + " 1\nEND\n"});
+    std::string nested = "START\n";
+    for (int i = 0; i < 70; i++) nested += "IF (1 < 2) { ";
+    programs.push_back({"nesting past the limit", nested});
+    programs.push_back({"empty", ""});
+    return programs;
+}
+
+// Token soup, mostly valid words: every phase fails somewhere in it.
+std::string token_soup(std::mt19937& random, int words) {
+    static const char* const VOCABULARY[] = {
+        "START",      "END",       "SET",
+        "MOVE",       "UP",        "LEFT",
+        "SHOOT",      "SHIELD",    "WAIT",
+        "REPEAT",     "WHILE",     "IF",
+        "ELSE",       "{",         "}",
+        "(",          ")",         "+",
+        "-",          "*",         "/",
+        "%",          "<",         ">=",
+        "==",         "!=",        "AND",
+        "OR",         "NOT",       "TRUE",
+        "x",          "y",         "health",
+        "score",      "0",         "3",
+        "2.5",        "1e9",       "enemy_ahead()",
+        "random(4)",  "\n",        "\n",
+        "\"cadena\"", "@",         "ñ",
+        "enemigo",    "// nota\n", "x",
+        "y",          "0.25",
+    };
+    std::string text;
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(VOCABULARY) - 1);
+    for (int i = 0; i < words; i++) {
+        text += VOCABULARY[pick(random)];
+        text += ' ';
+    }
+    return text;
+}
+
+std::vector<Program> generated_programs() {
+    std::mt19937 random(20261208);
+    std::vector<Program> programs;
+    std::uniform_int_distribution<int> length(1, 1500);
+    std::uniform_int_distribution<int> byte(1, 255);
+    for (int i = 0; i < 150; i++) {
+        programs.push_back({"soup " + std::to_string(i), token_soup(random, length(random))});
+        // A valid program wrapped around soup-free statements.
+        programs.push_back({"valid " + std::to_string(i),
+                            "START\nSET x " + std::to_string(i) + "\nREPEAT 3 { MOVE LEFT SHOOT WAIT x % 4 }\nEND\n"});
+    }
+    for (int i = 0; i < 40; i++) {
+        std::string bytes;
+        const int n = length(random) * 4;
+        for (int k = 0; k < n; k++) bytes += static_cast<char>(byte(random));
+        programs.push_back({"bytes " + std::to_string(i), bytes});
+    }
+    return programs;
+}
+
+// The index of the first byte where two copies differ, or -1.
+long first_difference(const unsigned char* a, const unsigned char* b, std::size_t size) {
+    for (std::size_t i = 0; i < size; i++) {
+        if (a[i] != b[i]) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+// Compiles each program into the same records, then compiles it again after a
+// clear of every byte; the two states must be equal. The records stay where they
+// are, so the tree's pointers into the context compare equal as well.
+void expect_same_as_full_clear(Records* r, const std::vector<Program>& programs) {
+    std::vector<unsigned char> savedResult(sizeof r->result);
+    std::vector<unsigned char> savedContext(sizeof r->ctx);
+    int failures = 0;
+    for (const Program& program : programs) {
+        const int compiled = compile_source(program.text.c_str(), &r->result, &r->ctx);
+        std::memcpy(savedResult.data(), &r->result, sizeof r->result);
+        std::memcpy(savedContext.data(), &r->ctx, sizeof r->ctx);
+        compile_records_clear(&r->result, &r->ctx);
+        ASSERT_EQ(compile_source(program.text.c_str(), &r->result, &r->ctx), compiled) << program.name;
+        const long inResult =
+            first_difference(savedResult.data(), reinterpret_cast<unsigned char*>(&r->result), savedResult.size());
+        const long inContext =
+            first_difference(savedContext.data(), reinterpret_cast<unsigned char*>(&r->ctx), savedContext.size());
+        EXPECT_EQ(inResult, -1) << program.name << ": the result differs at byte " << inResult;
+        EXPECT_EQ(inContext, -1) << program.name << ": the context differs at byte " << inContext;
+        if ((inResult != -1 || inContext != -1) && ++failures == 5) return;
+        // Carry on from the cheaply cleared state, not from the reference.
+        std::memcpy(&r->result, savedResult.data(), sizeof r->result);
+        std::memcpy(&r->ctx, savedContext.data(), sizeof r->ctx);
+    }
+}
+
+TEST(PipelineReuse, EveryProgramInSequenceEndsAsAfterAFullClear) {
+    std::vector<Program> programs = stored_programs();
+    ASSERT_GT(programs.size(), 40u);
+    for (Program& p : limit_programs()) programs.push_back(std::move(p));
+    for (Program& p : generated_programs()) programs.push_back(std::move(p));
+
+    auto r = std::make_unique<Records>();
+    expect_same_as_full_clear(r.get(), programs);
+    // Backwards: each long or failing program is followed by a different one.
+    std::vector<Program> backwards(programs.rbegin(), programs.rend());
+    expect_same_as_full_clear(r.get(), backwards);
+    // Every limit program right after every other one, the big ones before the small.
+    const std::vector<Program> limits = limit_programs();
+    for (const Program& first : limits) {
+        for (const Program& second : limits) expect_same_as_full_clear(r.get(), {first, second});
+    }
+}
+
+TEST(PipelineReuse, TheLimitProgramsReachTheLimits) {
+    auto r = std::make_unique<Records>();
+    int tokensFull = 0, manyExprs = 0, manyStmts = 0, diagsFull = 0, varsFull = 0, treeCut = 0, longListing = 0;
+    for (const Program& program : limit_programs()) {
+        compile_source(program.text.c_str(), &r->result, &r->ctx);
+        tokensFull += r->ctx.tokenOverflow;
+        // Each node takes at least one token, so neither pool can fill up.
+        manyExprs += r->ctx.exprCount > 2000;
+        manyStmts += r->ctx.stmtCount > 2000;
+        diagsFull += r->ctx.diagCount == MAX_DIAGNOSTICS;
+        varsFull += r->ctx.varCount == MAX_VARS;
+        treeCut += std::strlen(r->result.astText) == AST_TEXT_CAPACITY - 1;
+        longListing += std::strlen(r->result.disasm) > LISTING_CAPACITY / 2;
+    }
+    EXPECT_GT(tokensFull, 0);
+    EXPECT_GT(manyExprs, 0);
+    EXPECT_GT(manyStmts, 0);
+    EXPECT_GT(diagsFull, 0);
+    EXPECT_GT(varsFull, 0);
+    EXPECT_GT(treeCut, 0);
+    EXPECT_GT(longListing, 0);
+}
+
+// Records that were never cleared: compile_records_clear makes them fit for the
+// cheap clear. Without it, counts read from the garbage are held to the tables'
+// capacities; what is left beyond the used parts is never read, so the
+// compile document is the same.
+TEST(PipelineReuse, RecordsFullOfGarbage) {
+    const char* source = "START\nSET x 1\nWHILE x < 9 { SET x x + 1 SHOOT }\nEND\n";
+    auto clean = std::make_unique<Records>();
+    ASSERT_EQ(compile_source(source, &clean->result, &clean->ctx), 1);
+    auto document = [](Records* r) {
+        std::vector<char> text(1 << 20);
+        compile_result_to_json(&r->result, &r->ctx, text.data(), text.size());
+        return std::string(text.data());
+    };
+    const std::string expected = document(clean.get());
+    for (int fill : {0x00, 0x41, 0x7F, 0xA5, 0xFF}) {
+        auto r = std::make_unique<Records>();
+        std::memset(static_cast<void*>(r.get()), fill, sizeof *r);
+        ASSERT_EQ(compile_source(source, &r->result, &r->ctx), 1) << fill;
+        EXPECT_EQ(document(r.get()), expected) << fill;
+
+        std::memset(static_cast<void*>(r.get()), fill, sizeof *r);
+        compile_records_clear(&r->result, &r->ctx);
+        ASSERT_EQ(compile_source(source, &r->result, &r->ctx), 1) << fill;
+        EXPECT_EQ(std::memcmp(&r->result, &clean->result, sizeof r->result), 0) << fill;
+    }
+}
+
+}  // namespace
