@@ -1,10 +1,15 @@
 // Cost of the game tick: one tick with every slot table full, the copy that
-// restores the full tables before each such tick, and whole 900-tick matches.
+// restores the full tables before each such tick, and whole 900-tick matches;
+// and the game's sine beside the C library's, over the angles a match computes.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "game/ship.h"
+#include "game/sine.h"
 #include "game/tick.h"
 #include "game/world.h"
 
@@ -136,6 +141,37 @@ void BM_Match900TicksWithShip(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 900);
 }
 BENCHMARK(BM_Match900TicksWithShip);
+
+// ticks * 0.03 + phase, as the enemies' drift computes it, for 4096 spread draws.
+std::vector<double> drift_angles() {
+    std::vector<double> angles;
+    uint32_t draw = 12345u;
+    for (int i = 0; i < 4096; i++) {
+        draw = draw * 1664525u + 1013904223u;
+        const double phase = static_cast<double>(draw % FRACTION_SCALE) / FRACTION_SCALE * 6.283;
+        angles.push_back(static_cast<double>(1 + i % 3000) * 0.03 + phase);
+    }
+    return angles;
+}
+
+template <double (*Sine)(double)>
+void sine_sweep(benchmark::State& state) {
+    const std::vector<double> angles = drift_angles();
+    for (auto _ : state) {
+        double sum = 0.0;
+        for (double x : angles) sum += Sine(x);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(angles.size()));
+}
+
+double library_sine(double x) { return std::sin(x); }
+
+void BM_SineOfTheGame(benchmark::State& state) { sine_sweep<sine>(state); }
+BENCHMARK(BM_SineOfTheGame);
+
+void BM_SineOfTheCLibrary(benchmark::State& state) { sine_sweep<library_sine>(state); }
+BENCHMARK(BM_SineOfTheCLibrary);
 
 }  // namespace
 }  // namespace prendax

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "game/events.h"
+#include "game/sine.h"
 
 namespace prendax {
 
@@ -165,7 +166,7 @@ void enemy_fire(World* world, Enemy& enemy) {
 void advance_enemy(World* world, Enemy& enemy) {
     count_down(enemy.hit);
     enemy.y = enemy.y + enemy.speed;
-    enemy.x = enemy.x + std::sin(static_cast<double>(world->ticks) * DRIFT_RATE + enemy.phase) * DRIFT_AMPLITUDE;
+    enemy.x = enemy.x + sine(static_cast<double>(world->ticks) * DRIFT_RATE + enemy.phase) * DRIFT_AMPLITUDE;
     if (enemy.x < ENEMY_MIN_X) enemy.x = ENEMY_MIN_X;
     if (enemy.x > ENEMY_MAX_X) enemy.x = ENEMY_MAX_X;
     bool ready = true;
