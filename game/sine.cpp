@@ -1,10 +1,10 @@
-// The game's sine. The argument is brought near zero against pi/2 held in
-// pieces, x = k pi/2 + a + t with a = i/64, and sin(k pi/2 + a) and
-// cos(k pi/2 + a) come from a table of double pairs built at compile time, one
-// block for even k and one for odd k, so no branch depends on the angle. sin(x) is then summed
-// as a double pair good to about 2^-65; when that error bound leaves the
-// rounding in doubt (about one call in six hundred), the sum is carried again to
-// about 2^-100, by Taylor series and a longer reduction. Every step is an IEEE
+// The game's sine. The argument is brought near zero against pi/128 held in
+// pieces, x = j pi/128 + t with |t| <= pi/256, and sin(j pi/128) and
+// cos(j pi/128) come from a table of double pairs for the 256 steps of a turn,
+// built at compile time, so no branch depends on the angle. sin(x) is then
+// summed as a double pair good to about 2^-64; when that error bound leaves the
+// rounding in doubt (about one call in 350), the sum is carried again to about
+// 2^-100, by Taylor series and a longer reduction. Every step is an IEEE
 // addition, subtraction, multiplication or division, in a fixed order.
 #include "game/sine.h"
 
@@ -16,27 +16,24 @@ namespace prendax {
 
 namespace {
 
-constexpr double TWO_OVER_PI = 0x1.45f306dc9c883p-1;
-// pi/2 = PIO2_1 + ... + PIO2_5 to 149 bits; the first four hold 24 bits each,
-// so a quadrant count below 2^29 times any of them is exact.
-constexpr double PIO2_1 = 0x1.921fb4p+0;
-constexpr double PIO2_2 = 0x1.4442dp-24;
-constexpr double PIO2_3 = 0x1.846988p-48;
-constexpr double PIO2_4 = 0x1.8cc516p-72;
-constexpr double PIO2_5 = 0x1.01b839a25204ap-96;
-constexpr double PIO2_REST = 0x1.8469898cc5170p-48;  // pi/2 - PIO2_1 - PIO2_2, to 2^-103
-constexpr double REDUCE_LIMIT = 0x1p28;              // the pieces above serve up to here
+constexpr double STEPS_PER_RADIAN = 0x1.45f306dc9c883p+5;  // 128/pi
+// pi/128 = STEP_1 + ... + STEP_5; the first four hold 21 bits each, so a step
+// count below 2^32 times any of them is exact.
+constexpr double STEP_1 = 0x1.921fb0p-6;
+constexpr double STEP_2 = 0x1.5110bp-28;
+constexpr double STEP_3 = 0x1.184690p-50;
+constexpr double STEP_4 = 0x1.131980p-71;
+constexpr double STEP_5 = 0x1.45c06e0e68948p-92;
+constexpr double STEP_REST = 0x1.18469898cc517p-50;  // pi/128 - STEP_1 - STEP_2, to 2^-103
+constexpr double REDUCE_LIMIT = 0x1p26;              // keeps the step count below 2^32
 constexpr double TWO_PI = 0x1.921fb54442d18p+2;
-constexpr double TINY = 0x1p-26;      // below this, sin(x) rounds to x
-constexpr double TABLE_STEPS = 64.0;  // the table holds a = i/64 ...
-constexpr int TABLE_REACH = 51;       // ... for i = -51..51, past pi/4 + 1/128
-constexpr int TABLE_ROWS = 2 * TABLE_REACH + 1;
-constexpr int HALF_TURNS = 2;                        // the table holds quadrants 0 and 1; 2 and 3 are their negatives
-constexpr double ROUNDING_SHIFT = 0x1.8p52;          // adding it rounds a double below 2^51 to a whole number
-constexpr double FAST_ERROR = 0x1p-63;               // bound on the fast sum's relative error, with a margin ...
-constexpr double FAST_ERROR_PER_QUADRANT = 0x1p-97;  // ... plus the fast reduction's, k times this
-constexpr double SERIES_END = 0x1p-110;              // a series stops at a term this small beside its sum
+constexpr double TINY = 0x1p-26;                 // below this, sin(x) rounds to x
+constexpr int STEPS = 256;                       // a turn in steps of pi/128
+constexpr double FAST_ERROR = 0x1p-62;           // bound on the fast sum's relative error, 4 times what it reaches ...
+constexpr double FAST_ERROR_PER_STEP = 0x1p-99;  // ... plus the fast reduction's, j times this
+constexpr double SERIES_END = 0x1p-110;          // a series stops at a term this small beside its sum
 constexpr double SPLIT_FACTOR = 0x1p27 + 1.0;
+constexpr double ROUNDING_SHIFT = 0x1.8p52;  // adding it rounds a double below 2^51 to a whole number
 
 // Taylor coefficients of the fast path: sin t = t + t^3 (S3 + t^2 S5 + ...),
 // cos t = 1 + t^2 (C2 + t^2 C4 + ...), each rounded to double.
@@ -46,6 +43,7 @@ constexpr double S7 = -0x1.a01a01a01a01ap-13;
 constexpr double C2 = -0.5;
 constexpr double C4 = 0x1.5555555555555p-5;
 constexpr double C6 = -0x1.6c16c16c16c17p-10;
+constexpr double C8 = 0x1.a01a01a01a01ap-16;
 
 // A value held as the unevaluated sum hi + lo.
 struct Pair {
@@ -127,76 +125,70 @@ constexpr Pair series_sine(Pair v) { return alternating_series(v, 1, v); }
 
 constexpr Pair series_cosine(Pair v) { return alternating_series({1.0, 0.0}, 0, v); }
 
-// sin and cos of k pi/2 + a, for k = 0 or 1.
+// sin and cos of j pi/128.
 struct TableRow {
     Pair sine;
     Pair cosine;
 };
 
-using Table = std::array<std::array<TableRow, TABLE_ROWS>, HALF_TURNS>;
+using Table = std::array<TableRow, STEPS>;
 
+// The first quadrant by series, the others by symmetry; the quarter turns exact.
 constexpr Table build_table() {
     Table table{};
-    for (int i = -TABLE_REACH; i <= TABLE_REACH; i++) {
-        const Pair a = {static_cast<double>(i) / TABLE_STEPS, 0.0};
-        const Pair sine = series_sine(a);
-        const Pair cosine = series_cosine(a);
-        const int row = i + TABLE_REACH;
-        table[0][row] = {sine, cosine};
-        table[1][row] = {cosine, negated(sine)};
+    const Pair step = pair_add(pair_add(pair_add(pair_add({STEP_1, 0.0}, STEP_2), STEP_3), STEP_4), STEP_5);
+    for (int j = 0; j <= STEPS / 4; j++) {
+        const Pair v = pair_multiply(step, {static_cast<double>(j), 0.0});
+        const Pair sine = series_sine(v);
+        const Pair cosine = series_cosine(v);
+        table[j] = {sine, cosine};
+        table[(STEPS / 2 - j) % STEPS] = {sine, negated(cosine)};
+        table[(STEPS / 2 + j) % STEPS] = {negated(sine), negated(cosine)};
+        table[(STEPS - j) % STEPS] = {negated(sine), cosine};
     }
+    table[0] = {{0.0, 0.0}, {1.0, 0.0}};
+    table[STEPS / 4] = {{1.0, 0.0}, {0.0, 0.0}};
+    table[STEPS / 2] = {{0.0, 0.0}, {-1.0, 0.0}};
+    table[3 * STEPS / 4] = {{-1.0, 0.0}, {0.0, 0.0}};
     return table;
 }
 
 constexpr Table TABLE = build_table();
 
-// x = k pi/2 + a + t, with |a + t| <= pi/4 + 2^-24 and |t| <= 1/128.
+// x = j pi/128 + t.
 struct Reduced {
-    const TableRow* row;  // sin and cos of (k mod 2) pi/2 + a
+    const TableRow* row;  // sin and cos of j pi/128
     Pair t;
-    double k;
-    double sign;  // -1 when k mod 4 is 2 or 3: sin(x) = sign sin((k mod 2) pi/2 + a + t)
+    double j;
 };
-
-constexpr double HALF_TURN_SIGN[2] = {1.0, -1.0};
 
 // The whole number nearest to v (ties to even), for |v| below 2^51: the sum
 // rounds it, exactly, and the difference is exact.
 double nearest_whole(double v) { return (v + ROUNDING_SHIFT) - ROUNDING_SHIFT; }
 
-// The table's row for quadrant count k and r = x - k pi/2, and what is left of r.
-Reduced split_reduced(double k, Pair r) {
-    // r.hi * 64 is exact, and so is r.hi - a: the two lie within a factor of two.
-    const double i = nearest_whole(r.hi * TABLE_STEPS);
-    const double t = r.hi - i / TABLE_STEPS;
-    const auto quadrant = static_cast<int32_t>(static_cast<int64_t>(k) & 3);
-    return {&TABLE[quadrant & 1][static_cast<int32_t>(i) + TABLE_REACH], {t, r.lo}, k, HALF_TURN_SIGN[quadrant >> 1]};
-}
+Reduced with_row(double j, Pair t) { return {&TABLE[static_cast<int64_t>(j) & (STEPS - 1)], t, j}; }
 
-// For 0 <= x < 2^28 the count k stays below 2^28, so x - k * PIO2_1 is exact,
-// the two lying within a factor of two of each other, and so is every k * PIO2_n
-// but the last.
-double quadrant_count(double x) { return nearest_whole(x * TWO_OVER_PI); }
-
-// pi/2 in three pieces: off by at most k * 2^-99 (none for k = 0).
+// For 0 <= x < 2^26 the step count j stays below 2^32, so x - j * STEP_1 is
+// exact, the two lying within a factor of two of each other, and so is every
+// j * STEP_n but the last. pi/128 in three pieces: off by at most j * 2^-101.
 Reduced reduce_fast(double x) {
-    const double k = quadrant_count(x);
-    const Pair high = two_sum(x - k * PIO2_1, -(k * PIO2_2));
-    return split_reduced(k, fast_two_sum(high.hi, high.lo - k * PIO2_REST));
+    const double j = nearest_whole(x * STEPS_PER_RADIAN);
+    const Pair high = two_sum(x - j * STEP_1, -(j * STEP_2));
+    return with_row(j, fast_two_sum(high.hi, high.lo - j * STEP_REST));
 }
 
-// pi/2 in five pieces: to about 2^-104 of r.
+// pi/128 in five pieces: to about 2^-104 of t.
 Reduced reduce_accurate(double x) {
-    const double k = quadrant_count(x);
-    Pair r = {x - k * PIO2_1, 0.0};
-    r = pair_add(r, -(k * PIO2_2));
-    r = pair_add(r, -(k * PIO2_3));
-    r = pair_add(r, -(k * PIO2_4));
-    r = pair_add(r, -(k * PIO2_5));
-    return split_reduced(k, r);
+    const double j = nearest_whole(x * STEPS_PER_RADIAN);
+    Pair r = {x - j * STEP_1, 0.0};
+    r = pair_add(r, -(j * STEP_2));
+    r = pair_add(r, -(j * STEP_3));
+    r = pair_add(r, -(j * STEP_4));
+    r = pair_add(r, -(j * STEP_5));
+    return with_row(j, r);
 }
 
-// The table's a + t, with t's correction folded in as far as it counts.
+// What t adds to the table's values, t.lo folded in as far as it counts.
 struct FastTerms {
     double c;     // cos t - 1
     double tail;  // sin t - t.hi
@@ -204,12 +196,12 @@ struct FastTerms {
 
 FastTerms fast_terms(Pair t) {
     const double z = t.hi * t.hi;
-    const double c = z * (C2 + z * (C4 + z * C6)) - t.hi * t.lo;
+    const double c = z * (C2 + z * (C4 + z * (C6 + z * C8))) - t.hi * t.lo;
     const double tail = t.hi * z * (S3 + z * (S5 + z * S7)) + t.lo * (1.0 + C2 * z);
     return {c, tail};
 }
 
-// With b = k pi/2 + a: sin(b + t) = sin b + sin b (cos t - 1) + cos b sin t.
+// With b = j pi/128: sin(b + t) = sin b + sin b (cos t - 1) + cos b sin t.
 Pair fast_sum(const TableRow& row, Pair t) {
     const FastTerms f = fast_terms(t);
     const Pair leading = two_product(row.cosine.hi, t.hi);
@@ -227,7 +219,7 @@ double accurate_sum(const TableRow& row, Pair t) {
 // sin(x) for x >= 0, through the longer reduction and the series.
 double accurate_positive(double x) {
     const Reduced r = reduce_accurate(x);
-    return accurate_sum(*r.row, r.t) * r.sign;
+    return accurate_sum(*r.row, r.t);
 }
 
 // sin(x) outside the reduction's range, or where it rounds to x itself.
@@ -252,9 +244,9 @@ double sine(double x) {
     const double size = std::fabs(x);
     const Reduced r = reduce_fast(size);
     const Pair sum = fast_sum(*r.row, r.t);
-    const double bound = std::fabs(sum.hi) * FAST_ERROR + r.k * FAST_ERROR_PER_QUADRANT;
+    const double bound = std::fabs(sum.hi) * FAST_ERROR + r.j * FAST_ERROR_PER_STEP;
     const double value = sum.hi + (sum.lo + bound);
-    const double positive = value == sum.hi + (sum.lo - bound) ? value * r.sign : accurate_positive(size);
+    const double positive = value == sum.hi + (sum.lo - bound) ? value : accurate_positive(size);
     return x < 0.0 ? -positive : positive;
 }
 

@@ -5,8 +5,8 @@
 
 namespace prendax {
 
-// sin(x) rounded to the nearest double, for |x| below 2^28 radians (a match
-// stays below 6.5e7: ticks times 0.03 plus a phase). Beyond that bound the
+// sin(x) rounded to the nearest double, for |x| below 2^26 radians (6.7e7; a
+// match stays below 6.5e7: ticks times 0.03 plus a phase). Beyond that bound the
 // argument is first reduced modulo 2*pi held as a double, so the value is
 // still the same everywhere but no longer the true sine. NaN and infinities
 // give NaN.
