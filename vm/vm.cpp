@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -683,7 +684,10 @@ const char* vm_status_name(int32_t status) { return table_name(VM_STATUS_TABLE, 
 // instructions, 0..64 variables), so loading never reads or writes past them.
 void vm_load(Vm* vm, const CompileResult* result, const VmHost* host) {
     if (vm == nullptr) return;
-    std::memset(vm, 0, sizeof *vm);
+    // Of the code table only the program loaded before is not zero already.
+    static_assert(offsetof(Vm, code) == 0, "the code table opens the record");
+    std::memset(vm->code, 0, sizeof(Instruction) * static_cast<std::size_t>(clamp_count(vm->codeCount, MAX_CODE)));
+    std::memset(reinterpret_cast<char*>(vm) + sizeof vm->code, 0, sizeof *vm - sizeof vm->code);
     if (result != nullptr) {
         vm->codeCount = clamp_count(result->codeCount, MAX_CODE);
         std::memcpy(vm->code, result->code, static_cast<std::size_t>(vm->codeCount) * sizeof(Instruction));
@@ -696,6 +700,10 @@ void vm_load(Vm* vm, const CompileResult* result, const VmHost* host) {
     }
     if (host != nullptr) vm->host = *host;
     vm->status = VM_LISTO;
+}
+
+void vm_clear(Vm* vm) {
+    if (vm != nullptr) std::memset(vm, 0, sizeof *vm);
 }
 
 void vm_reset(Vm* vm) {

@@ -77,7 +77,15 @@ struct Vm {
 // "?" for any value outside the table.
 const char* vm_status_name(int32_t status);
 
+// Loads a program and the game's operations. The machine ends exactly as if
+// every byte of it had been cleared first, while only the instructions of the
+// program loaded before are cleared: the machine must be all zero before its
+// first load (static storage, `{}`, `std::make_unique<Vm>()`, or vm_clear), and
+// only vm_load writes its code. A count read from any other machine is held to
+// the table, so even then nothing outside the record is touched.
 void vm_load(Vm* vm, const CompileResult* result, const VmHost* host);
+// Clears every byte of the machine: for memory of unknown content.
+void vm_clear(Vm* vm);
 void vm_reset(Vm* vm);
 // The three fill vm->profile when one is attached; the results are the same either way.
 VmStatus vm_step(Vm* vm);
