@@ -3,7 +3,8 @@
 // their bounds, a successful compile is well-formed bytecode, every document is
 // valid JSON, a document cut by a small buffer is a prefix of the whole one and
 // never writes past the buffer, and running the same input twice gives the same
-// bytes (nothing carries over from the previous input).
+// bytes (nothing carries over from the previous input; a compilation leaves its
+// records exactly as one into records cleared whole does).
 #include "fuzz/fuzz_entries.h"
 
 #include <cstring>
@@ -31,8 +32,11 @@ constexpr int VM_EXTRA_STEPS = 16;
 
 CompilerContext context;
 CompileResult result;
+CompilerContext firstContext;  // the records after the first compilation of an input
+CompileResult firstResult;
 CompileResult handMade;
 Vm machine;
+Vm loadedMachine;  // the machine right after a load into a used one
 World world;
 char source[FUZZ_SOURCE_LIMIT + 1];
 char fullDocument[FULL_DOCUMENT_CAPACITY];
@@ -418,9 +422,18 @@ const char* fuzz_compile_input(const uint8_t* data, std::size_t size) {
         return problem;
     }
 
-    // A second compilation of the same text gives the same document.
+    // The first compilation cleared only what the previous input used; a second
+    // one of the same text into records cleared whole gives the same records,
+    // byte for byte, and the same document.
+    std::memcpy(&firstResult, &result, sizeof result);  // padding included
+    std::memcpy(&firstContext, &context, sizeof context);
+    compile_records_clear(&result, &context);
     if (const char* problem = compile_once(data, size, fullDocument)) return problem;
     if (std::strcmp(firstDocument, fullDocument) != 0) return "compiling the same text twice gave different results";
+    if (std::memcmp(&firstResult, &result, sizeof result) != 0 ||
+        std::memcmp(&firstContext, &context, sizeof context) != 0) {
+        return "compiling into used records differs from compiling into cleared ones";
+    }
     return nullptr;
 }
 
@@ -438,8 +451,23 @@ const char* fuzz_match_input(const uint8_t* data, std::size_t size) {
     return nullptr;
 }
 
+// Loading into the machine the previous input ran leaves it byte for byte as
+// loading into a machine cleared whole.
+const char* check_load_into_used_machine() {
+    const VmHost host = world_host(&world);
+    vm_load(&machine, &handMade, &host);
+    std::memcpy(&loadedMachine, &machine, sizeof machine);
+    vm_clear(&machine);
+    vm_load(&machine, &handMade, &host);
+    if (std::memcmp(&loadedMachine, &machine, sizeof machine) != 0) {
+        return "loading into a used machine differs from loading into a cleared one";
+    }
+    return nullptr;
+}
+
 const char* fuzz_vm_input(const uint8_t* data, std::size_t size) {
     const VmSettings s = read_vm_input(data, size);
+    if (const char* problem = check_load_into_used_machine()) return problem;
     run_vm(s);
     if (const char* problem = check_vm_record(machine)) return problem;
     if (const char* problem = check_world_record(world)) return problem;
