@@ -190,6 +190,9 @@ const char* check_compile_records(int compiled, const CompileResult& r, const Co
     return r.ok ? check_compiled_code(r) : check_failed_compile(r);
 }
 
+// Two records byte for byte, padding included: identical, not merely equal field by field.
+bool same_bytes(const void* a, const void* b, std::size_t size) { return std::memcmp(a, b, size) == 0; }
+
 const char* check_document(const char* text, const char* what) {
     if (!fuzzcheck::json_is_valid(text, std::strlen(text))) return what;
     return nullptr;
@@ -430,8 +433,7 @@ const char* fuzz_compile_input(const uint8_t* data, std::size_t size) {
     compile_records_clear(&result, &context);
     if (const char* problem = compile_once(data, size, fullDocument)) return problem;
     if (std::strcmp(firstDocument, fullDocument) != 0) return "compiling the same text twice gave different results";
-    if (std::memcmp(&firstResult, &result, sizeof result) != 0 ||
-        std::memcmp(&firstContext, &context, sizeof context) != 0) {
+    if (!same_bytes(&firstResult, &result, sizeof result) || !same_bytes(&firstContext, &context, sizeof context)) {
         return "compiling into used records differs from compiling into cleared ones";
     }
     return nullptr;
@@ -459,7 +461,7 @@ const char* check_load_into_used_machine() {
     std::memcpy(&loadedMachine, &machine, sizeof machine);
     vm_clear(&machine);
     vm_load(&machine, &handMade, &host);
-    if (std::memcmp(&loadedMachine, &machine, sizeof machine) != 0) {
+    if (!same_bytes(&loadedMachine, &machine, sizeof machine)) {
         return "loading into a used machine differs from loading into a cleared one";
     }
     return nullptr;
