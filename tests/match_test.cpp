@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "compiler/pipeline.h"
@@ -101,6 +106,56 @@ TEST_F(MatchTest, LoopPlaysTheSameMatchAsTickByTick) {
     EXPECT_EQ(handWorld->rng, world->rng);
     EXPECT_EQ(byHand->steps, vm->steps);
     EXPECT_EQ(byHand->status, vm->status);
+}
+
+// The machine fills its table of jumps on its first run in the process; threads
+// that make their first runs at the same moment must all run their programs.
+// Each child process starts its threads together and reports through its exit
+// status whether any program stopped on an error. The moment is short: the
+// sanitizer build, slower, is where a fault here shows in a few processes of 200.
+TEST(MatchThreads, FirstMatchesStartedTogetherRunTheirPrograms) {
+    constexpr const char* BUSY_PROGRAM =
+        "START\n"
+        "SET x 0\n"
+        "WHILE health > 0 {\n"
+        "  SET x x + 1\n"
+        "  IF x > 2 { SHOOT } ELSE { MOVE LEFT }\n"
+        "  WAIT 1\n"
+        "}\n"
+        "END\n";
+    constexpr int PROCESSES = 200;
+    constexpr int THREADS = 3;
+    auto context = std::make_unique<CompilerContext>();
+    auto result = std::make_unique<CompileResult>();
+    ASSERT_EQ(compile_source(BUSY_PROGRAM, result.get(), context.get()), 1);
+    int failed = 0;
+    for (int p = 0; p < PROCESSES; p++) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::atomic<int> ready{0};
+            std::atomic<int> errors{0};
+            std::vector<std::thread> threads;
+            for (int t = 0; t < THREADS; t++) {
+                threads.emplace_back([&] {
+                    auto vm = std::make_unique<Vm>();
+                    auto world = std::make_unique<World>();
+                    match_start(*result, 1, 7, *vm, *world);
+                    ready.fetch_add(1);
+                    while (ready.load() < THREADS) {}
+                    match_play(*vm, *world, 20, nullptr);
+                    if (vm->hasError != 0) errors.fetch_add(1);
+                });
+            }
+            for (std::thread& thread : threads) thread.join();
+            _exit(errors.load() == 0 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) != 0) failed++;
+    }
+    EXPECT_EQ(failed, 0) << "processes in which a program stopped on an error";
 }
 
 }  // namespace

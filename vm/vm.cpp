@@ -516,7 +516,13 @@ VM_ONE_COPY int32_t run_budget_fast(Vm* vm, int32_t budget) {
     SET_PC(vm->pc);
 #if VM_THREADED
     if (!jumpsReady.load(std::memory_order_acquire)) {
-        for (std::atomic<void*>& jump : jumps) jump.store(&&unknown_opcode, std::memory_order_relaxed);
+        // Threads may fill the table at the same time. An entry becomes
+        // unknown_opcode only while it is still empty, so no thread undoes
+        // what another has registered, and all store the same addresses.
+        for (std::atomic<void*>& jump : jumps) {
+            void* empty = nullptr;
+            jump.compare_exchange_strong(empty, &&unknown_opcode, std::memory_order_relaxed);
+        }
         registering = true;
         goto dispatch;
     }
