@@ -142,14 +142,13 @@ void BM_Match900TicksWithShip(benchmark::State& state) {
 }
 BENCHMARK(BM_Match900TicksWithShip);
 
-// ticks * 0.03 + phase, as the enemies' drift computes it, for 4096 spread draws.
+// The angles of the enemies' drift for 4096 spread draws of the phase.
 std::vector<double> drift_angles() {
     std::vector<double> angles;
     uint32_t draw = 12345u;
     for (int i = 0; i < 4096; i++) {
         draw = draw * 1664525u + 1013904223u;
-        const double phase = static_cast<double>(draw % FRACTION_SCALE) / FRACTION_SCALE * 6.283;
-        angles.push_back(static_cast<double>(1 + i % 3000) * 0.03 + phase);
+        angles.push_back(drift_angle(1 + i % 3000, rng_fraction(draw) * PHASE_SPAN));
     }
     return angles;
 }

@@ -31,12 +31,10 @@ constexpr double SPEED_BASE = 0.34;              // downward speed at level 0, w
 constexpr double SPEED_PER_LEVEL = 0.05;         // each level makes enemies faster
 constexpr double SPEED_PER_WAVE = 0.035;         // so does each wave
 constexpr double SPEED_PER_TYPE = 0.08;          // and each step of the enemy's type
-constexpr double PHASE_SPAN = 6.283;             // the drift phase lies in [0, 6.283)
 constexpr uint32_t FIRST_FIRE_SPREAD = 150;      // the first shot comes after 90 + (draw mod 150) ticks
 constexpr int32_t FIRST_FIRE_DELAY = 90;
 
 // Enemy motion and fire.
-constexpr double DRIFT_RATE = 0.03;         // radians of drift per game tick
 constexpr double DRIFT_AMPLITUDE = 0.8;     // sideways units per tick at the crest of the drift
 constexpr double ENEMY_MIN_X = 18.0;        // enemies stay within x 18 ...
 constexpr double ENEMY_MAX_X = 462.0;       // ... to 462
@@ -166,7 +164,7 @@ void enemy_fire(World* world, Enemy& enemy) {
 void advance_enemy(World* world, Enemy& enemy) {
     count_down(enemy.hit);
     enemy.y = enemy.y + enemy.speed;
-    enemy.x = enemy.x + sine(static_cast<double>(world->ticks) * DRIFT_RATE + enemy.phase) * DRIFT_AMPLITUDE;
+    enemy.x = enemy.x + sine(drift_angle(world->ticks, enemy.phase)) * DRIFT_AMPLITUDE;
     if (enemy.x < ENEMY_MIN_X) enemy.x = ENEMY_MIN_X;
     if (enemy.x > ENEMY_MAX_X) enemy.x = ENEMY_MAX_X;
     bool ready = true;

@@ -29,6 +29,11 @@ inline constexpr int32_t WAVE_EXTRA_ENEMIES = 3;      // a wave holds wave + lev
 inline constexpr int32_t EXPLOSION_LIFE = 24;         // ticks a hit or destruction explosion lasts
 inline constexpr int32_t SHIELD_EXPLOSION_LIFE = 36;  // ticks a shield explosion lasts
 inline constexpr uint32_t FRACTION_SCALE = 100000u;   // a fraction is (draw mod 100000) / 100000.0
+inline constexpr double PHASE_SPAN = 6.283;           // an enemy's drift phase is a fraction of 6.283 radians
+inline constexpr double DRIFT_RATE = 0.03;            // radians of drift per game tick
+
+// The angle of an enemy's sideways drift at a tick: ticks x 0.03 + phase.
+inline double drift_angle(int32_t ticks, double phase) { return static_cast<double>(ticks) * DRIFT_RATE + phase; }
 
 struct EventLog;
 

@@ -12,6 +12,8 @@
 #include <random>
 #include <vector>
 
+#include "game/world.h"
+
 namespace prendax {
 namespace {
 
@@ -22,13 +24,13 @@ struct Family {
     std::vector<double> angles;
 };
 
-// The angles a match computes: ticks * 0.03 plus a phase drawn as a fraction of 6.283.
+// The angles a match computes, at ticks up to 20000, for phases drawn as the game draws them.
 std::vector<double> match_angles(std::mt19937_64& random, int count) {
     std::vector<double> angles;
     for (int i = 0; i < count; i++) {
-        const double phase = static_cast<double>(random() % 100000u) / 100000.0 * 6.283;
-        const auto ticks = static_cast<double>(1 + random() % 20000u);
-        angles.push_back(ticks * 0.03 + phase);
+        const double phase = rng_fraction(static_cast<uint32_t>(random() % FRACTION_SCALE)) * PHASE_SPAN;
+        const auto ticks = static_cast<int32_t>(1 + random() % 20000u);
+        angles.push_back(drift_angle(ticks, phase));
     }
     return angles;
 }
